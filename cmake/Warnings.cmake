@@ -1,0 +1,10 @@
+function(kv20x_warnings target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers>
+    $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
+endfunction()
+
+if(KV20X_SANITIZE AND NOT WIN32)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()

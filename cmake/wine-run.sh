@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Runs one Windows test program under Wine for CTest.
+#
+# Wine's service processes inherit the standard streams of the program that
+# started the server and outlive it for a few seconds; were those streams the
+# test runner's pipe, the runner would wait for them. So the program writes
+# into a file, which is copied out once the program itself has ended.
+set -u
+xvfb=0
+if [ "${1:-}" = "--xvfb" ]; then xvfb=1; shift; fi
+: "${WINEPREFIX:?WINEPREFIX must name the Wine prefix of the build tree}"
+: "${WINE64:=/usr/lib/wine/wine64}"
+export WINEPREFIX WINEDEBUG="${WINEDEBUG:--all}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  "$WINE64" wineboot -i >/dev/null 2>&1 </dev/null
+  wineserver -w
+fi
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+if [ $xvfb = 1 ]; then
+  xvfb-run -a "$WINE64" "$@" >"$log" 2>&1 </dev/null
+else
+  "$WINE64" "$@" >"$log" 2>&1 </dev/null
+fi
+rc=$?
+cat "$log"
+exit $rc

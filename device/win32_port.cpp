@@ -1,0 +1,117 @@
+// Locking: m_cancelLock guards m_cancelled together with the issuing of reads,
+// so that a read can never be queued after CancelReads has swept the handle.
+// The slot records are touched only by the one reading thread; control
+// requests use an OVERLAPPED of their own and may come from any thread.
+
+#include "device/win32_port.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "framework/handles.h"
+
+namespace kv20x {
+
+namespace {
+
+class Win32DevicePort final : public DevicePort {
+public:
+    ~Win32DevicePort() override = default;
+
+    bool Open(const char* path) override
+    {
+        m_device.reset(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+        if (!m_device)
+            return false;
+        for (Slot& slot : m_slots) {
+            slot.event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+            if (!slot.event) {
+                m_device.reset();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool Control(std::uint32_t code, const void* input, std::uint32_t inputBytes, void* output,
+                 std::uint32_t outputBytes, std::uint32_t* bytesReturned) override
+    {
+        *bytesReturned = 0;
+        UniqueHandle done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+        if (!m_device || !done)
+            return false;
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = done.get();
+        DWORD returned = 0;
+        BOOL ok = ::DeviceIoControl(m_device.get(), code, const_cast<void*>(input), inputBytes, output, outputBytes,
+                                    &returned, &overlapped);
+        if (!ok && ::GetLastError() == ERROR_IO_PENDING)
+            ok = ::GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE);
+        *bytesReturned = returned;
+        return ok != FALSE;
+    }
+
+    bool QueueRead(int slotIndex, void* buffer, std::uint32_t bytes) override
+    {
+        Slot& slot = m_slots[slotIndex];
+        slot.overlapped = OVERLAPPED{};
+        slot.overlapped.hEvent = slot.event.get();
+        AutoLock lock(m_cancelLock);
+        slot.state = SlotState::Failed;
+        if (m_cancelled || !m_device)
+            return false;
+        if (!::ReadFile(m_device.get(), buffer, bytes, nullptr, &slot.overlapped) &&
+            ::GetLastError() != ERROR_IO_PENDING)
+            return false;
+        slot.state = SlotState::Queued;
+        return true;
+    }
+
+    bool WaitRead(int slotIndex, std::uint32_t* bytesTransferred) override
+    {
+        Slot& slot = m_slots[slotIndex];
+        *bytesTransferred = 0;
+        const SlotState state = slot.state;
+        slot.state = SlotState::Idle;
+        if (state != SlotState::Queued)
+            return false;
+        DWORD transferred = 0;
+        const BOOL ok = ::GetOverlappedResult(m_device.get(), &slot.overlapped, &transferred, TRUE);
+        *bytesTransferred = transferred;
+        return ok != FALSE;
+    }
+
+    void CancelReads() override
+    {
+        AutoLock lock(m_cancelLock);
+        m_cancelled = true;
+        if (m_device)
+            ::CancelIoEx(m_device.get(), nullptr);
+    }
+
+    void Delay(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+private:
+    enum class SlotState { Idle, Queued, Failed };
+    struct Slot {
+        OVERLAPPED overlapped{};
+        UniqueHandle event;  // manual reset, as a pending overlapped read needs
+        SlotState state = SlotState::Idle;
+    };
+
+    CritSec m_cancelLock;
+    bool m_cancelled = false;
+    Slot m_slots[kReadSlots];
+    UniqueFileHandle m_device;  // declared last: closed before the slot events
+};
+
+}  // namespace
+
+std::unique_ptr<DevicePort> CreateWin32DevicePort()
+{
+    return std::unique_ptr<DevicePort>(new (std::nothrow) Win32DevicePort);
+}
+
+}  // namespace kv20x

@@ -1,0 +1,108 @@
+#include <gtest/gtest.h>
+
+#include "settings/camera_settings.h"
+
+namespace kv20x {
+namespace {
+
+TEST(CameraSettings, FreshRecordHoldsTheFirstRunDefaults)
+{
+    const CameraSettings s;
+    EXPECT_EQ(s.eKV20XSize, 1);
+    EXPECT_EQ(s.ParaTeam, 0);
+    EXPECT_EQ(s.bAutoWB, 0);
+    EXPECT_EQ(s.r, 105);
+    EXPECT_EQ(s.g, 64);
+    EXPECT_EQ(s.b, 122);
+    EXPECT_EQ(s.AutoExposure, 1);
+    EXPECT_EQ(s.ExposureTime, 300);
+    EXPECT_EQ(s.AnalogGain, 20);
+    EXPECT_EQ(s.AETarget, 100);
+    EXPECT_EQ(s.Gamma, 100);
+    EXPECT_EQ(s.Contrast, 30);
+    EXPECT_EQ(s.EnableSaturation, 1);
+    EXPECT_EQ(s.Saturation, 100);
+    EXPECT_EQ(s.WhiteBlack, 0);
+    EXPECT_EQ(s.VFlip, 1);
+    EXPECT_EQ(s.HFlip, 1);
+    EXPECT_EQ(s.HZ, 1);
+    EXPECT_EQ(s.Speed, 0);
+    EXPECT_EQ(s.AeSmoothedLuma, 100);
+    EXPECT_EQ(s.AeExposure, 94);
+    // Known before any device start: 1024 x 768 at 24 MHz.
+    EXPECT_EQ(s.RowTime, 85);
+    EXPECT_EQ(s.FlickerStep, 116);
+}
+
+TEST(CameraSettings, ColourMatrixColumnsKeepGreyNearlyGrey)
+{
+    const CameraSettings s;
+    int sums[3] = {0, 0, 0};
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col)
+            sums[col] += s.ColourMatrix[row][col];
+    EXPECT_EQ(sums[0], 128);
+    EXPECT_EQ(sums[1], 127);
+    EXPECT_EQ(sums[2], 127);
+    for (int col = 0; col < 4; ++col)
+        EXPECT_EQ(s.ColourMatrix[3][col], 0);
+}
+
+TEST(CameraSettings, FlickerStepAndRowTimeForEveryClockMainsAndSize)
+{
+    struct Case {
+        SizeMode size;
+        std::uint8_t speed;
+        std::int32_t hz;
+        std::uint16_t step;
+        std::int32_t rowTime;
+    };
+    const Case cases[] = {
+        {0, 0, 1, 87, 114},  {1, 0, 1, 116, 85}, {2, 0, 1, 120, 82}, {0, 0, 0, 72, 114},
+        {1, 0, 0, 97, 85},   {2, 0, 0, 100, 82}, {0, 1, 1, 174, 57}, {1, 1, 1, 233, 42},
+        {2, 1, 1, 241, 41},  {0, 1, 0, 145, 57}, {1, 1, 0, 194, 42}, {2, 1, 0, 201, 41},
+    };
+    for (const Case& c : cases) {
+        const ExposureTiming t = ComputeExposureTiming(c.size, c.speed, c.hz);
+        EXPECT_EQ(t.flickerStep, c.step) << "size " << c.size << " speed " << int(c.speed) << " hz " << c.hz;
+        EXPECT_EQ(t.rowTime, c.rowTime) << "size " << c.size << " speed " << int(c.speed);
+    }
+}
+
+TEST(CameraSettings, AnyNonZeroSpeedSelectsTheFastClock)
+{
+    const ExposureTiming two = ComputeExposureTiming(1, 2, 1);
+    const ExposureTiming one = ComputeExposureTiming(1, 1, 1);
+    EXPECT_EQ(two.flickerStep, one.flickerStep);
+    EXPECT_EQ(two.rowTime, one.rowTime);
+    EXPECT_EQ(FrameDuration100ns(1, 2, 300), FrameDuration100ns(1, 1, 300));
+}
+
+TEST(CameraSettings, TimingUpdateResetsTheWorkingExposure)
+{
+    CameraSettings s;
+    s.ExposureTime = 777;
+    s.AeExposure = 5;
+    s.HZ = 0;
+    UpdateExposureTiming(s);
+    EXPECT_EQ(s.AeExposure, 777);
+    EXPECT_EQ(s.FlickerStep, 97);
+    EXPECT_EQ(s.RowTime, 85);
+}
+
+TEST(CameraSettings, FrameDurationFollowsSizeClockAndExposure)
+{
+    EXPECT_EQ(FrameDuration100ns(1, 0, 300), 760000);
+    EXPECT_EQ(FrameDuration100ns(1, 0, 2000), 1920000);
+    EXPECT_EQ(FrameDuration100ns(0, 1, 300), 830000);
+    EXPECT_EQ(FrameDuration100ns(0, 0, 300), 1490000);
+    EXPECT_EQ(FrameDuration100ns(2, 0, 300), 450000);
+    EXPECT_EQ(FrameDuration100ns(1, 1, 300), 420000);
+    EXPECT_EQ(FrameDuration100ns(2, 1, 300), 250000);
+    // An exposure longer than the window stretches the frame: 1561 rows.
+    EXPECT_EQ(FrameDuration100ns(0, 1, 1561), 830000);
+    EXPECT_EQ(FrameDuration100ns(0, 0, 4000), 3840000);
+}
+
+}  // namespace
+}  // namespace kv20x

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Checks what a host sees of each built module: exactly the five entry points
+# by name with ordinals 1 to 5, and imports of system DLLs only (no mingw
+# runtime DLL). Usage: check-modules.sh build-dir...
+set -euo pipefail
+allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|comctl32|msvcrt|ntdll|api-ms-win-[a-z0-9-]+)\.dll$'
+status=0
+for dir in "$@"; do
+  module="$dir/KV20X.ax"
+  if [ ! -f "$module" ]; then
+    echo "check-modules: $module not built yet, skipped"
+    continue
+  fi
+  dump=$(x86_64-w64-mingw32-objdump -p "$module")
+  exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $2, $3; next} t{t=0}')
+  expected=$'1 DllCanUnloadNow\n2 DllGetClassObject\n3 DllMain\n4 DllRegisterServer\n5 DllUnregisterServer'
+  if [ "$exports" != "$expected" ]; then
+    echo "check-modules: $module exports are wrong:"; printf '%s\n' "$exports"; status=1
+  fi
+  imports=$(printf '%s\n' "$dump" | awk '/DLL Name:/{print tolower($3)}' | sort -u)
+  for dll in $imports; do
+    if ! [[ $dll =~ $allowed ]]; then
+      echo "check-modules: $module imports $dll, which a host does not have"; status=1
+    fi
+  done
+  echo "check-modules: $module exports ok; imports: $(echo $imports)"
+done
+exit $status

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the main job need
+# (skipping what is present), then prepares the Wine prefix of the 64-bit
+# build tree. Safe to run again; a second run takes seconds.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+
+packages=(
+  cmake ninja-build g++ make
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth
+  googletest libgtest-dev libbenchmark-dev
+  ffmpeg valgrind
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  as_root=()
+  if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${as_root[@]}" apt-get update -q
+  "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+prefix=${KV20X_WINEPREFIX:-$root/build/x64/wineprefix}
+if [ ! -f "$prefix/system.reg" ]; then
+  echo "setup: creating the Wine prefix $prefix"
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  WINEPREFIX=$prefix wineserver -w
+fi
+echo "setup: ready"

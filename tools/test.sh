@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the platform-independent core
+# natively (under AddressSanitizer and UBSan), the 64-bit module and its tests
+# under Wine, and the 32-bit module (built and checked, not run: this machine
+# runs no 32-bit code).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+jobs=${KV20X_JOBS:-2}
+
+"$root/tools/setup.sh"
+
+configure() {  # build-dir cmake-arguments...
+  local dir=$1; shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+}
+
+configure build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV20X_SANITIZE=ON -DKV20X_BENCHMARKS=OFF
+configure build/native -DCMAKE_BUILD_TYPE=Release
+configure build/x64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x64.cmake"
+configure build/x86 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86.cmake"
+
+for dir in build/asan build/native build/x64 build/x86; do
+  echo "== building $dir"
+  cmake --build "$dir" -j "$jobs"
+done
+
+"$root/tools/check-modules.sh" build/x64 build/x86
+
+status=0
+echo "== native tests (sanitizers)"
+(cd build/asan && ctest --output-on-failure -j "$jobs") || status=1
+echo "== Windows tests under Wine (x64)"
+(cd build/x64 && ctest --output-on-failure) || status=1
+WINEPREFIX="$root/build/x64/wineprefix" wineserver -k 2>/dev/null || true
+
+if [ $status -ne 0 ]; then
+  echo "== FAILED"
+  exit 1
+fi
+echo "== all tests passed"

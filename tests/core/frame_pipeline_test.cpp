@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "imaging/frame_pipeline.h"
+#include "support/pipeline_oracle.h"
+
+namespace kv20x {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RecordingHooks final : public FrameHooks {
+public:
+    void WriteExposure(std::uint16_t gain, std::uint16_t rows) override
+    {
+        events.push_back("write " + std::to_string(gain) + " " + std::to_string(rows));
+    }
+    void ReleaseRaw() override { events.push_back("release"); }
+    void LockSettings() override
+    {
+        EXPECT_FALSE(locked);
+        locked = true;
+        events.push_back("lock");
+    }
+    void UnlockSettings() override
+    {
+        EXPECT_TRUE(locked);
+        locked = false;
+        events.push_back("unlock");
+    }
+    std::vector<std::string> events;
+    bool locked = false;
+};
+
+// The whole frame through the plain steps, one pass each.
+Bytes OracleFrame(Bytes raw, int w, int h, CameraSettings& s, const DefectTable& defects, FrameTables& tables)
+{
+    oracle::CorrectDefects(raw, w, h, defects);
+    Bytes pic = oracle::Demosaic(raw, w, h);
+    if (s.AutoExposure) {
+        AutoExposureState state{s.AETarget, s.AnalogGain, s.AeExposure, s.AeSmoothedLuma, s.FlickerStep,
+                                static_cast<std::uint16_t>(h)};
+        const AutoExposureResult result = AutoExposureStep(state, oracle::MeasureLuma(pic, w, h));
+        s.AeSmoothedLuma = state.smoothed;
+        s.AeExposure = state.exposure;
+        if (result.write) {
+            s.AnalogGain = result.gain;
+            s.ExposureTime = result.exposureRows;
+        }
+    }
+    if (s.bAutoWB) {
+        std::uint32_t sums[3];
+        oracle::Sums(pic, w, 0, w, 0, h, sums);
+        WhiteBalanceGains gains{s.r, s.g, s.b};
+        MeasureWhiteBalance(sums, gains);
+        s.r = gains.red, s.g = gains.green, s.b = gains.blue;
+        s.bAutoWB = 0;
+        tables.wb = oracle::Gains(s.r, s.g, s.b);
+    }
+    if (s.WhiteBlack)
+        oracle::Mono(pic);
+    else if (s.EnableSaturation)
+        oracle::WhiteBalanceWithMatrix(pic, tables.wb, s.Saturation);
+    else
+        oracle::WhiteBalanceOnly(pic, tables.wb);
+    oracle::ApplyTone(pic, tables.tone);
+    if (s.VFlip == 0)
+        oracle::FlipRows(pic, w, h);
+    if (s.HFlip)
+        oracle::MirrorRows(pic, w, h);
+    return pic;
+}
+
+void Randomise(CameraSettings& s, std::mt19937& rng)
+{
+    auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    s.AutoExposure = pick(2);
+    s.bAutoWB = pick(3) == 0;
+    s.r = static_cast<std::uint8_t>(pick(256));
+    s.g = static_cast<std::uint8_t>(pick(256));
+    s.b = static_cast<std::uint8_t>(pick(256));
+    s.AETarget = static_cast<std::uint8_t>(40 + pick(161));
+    s.AnalogGain = static_cast<std::uint16_t>(1 + pick(80));
+    s.AeExposure = static_cast<std::uint16_t>(1 + pick(4000));
+    s.AeSmoothedLuma = static_cast<std::uint8_t>(pick(256));
+    s.FlickerStep = static_cast<std::uint16_t>(72 + pick(170));
+    s.Gamma = static_cast<std::uint8_t>(10 + pick(241));
+    s.Contrast = static_cast<std::uint8_t>(pick(101));
+    s.EnableSaturation = pick(2);
+    s.Saturation = static_cast<std::uint8_t>(pick(256));
+    s.WhiteBlack = pick(4) == 0;
+    s.VFlip = pick(2);
+    s.HFlip = pick(2);
+}
+
+TEST(FramePipeline, MatchesThePlainStepsOnRandomFramesAndSettings)
+{
+    std::mt19937 rng(2024);
+    for (auto [w, h] : {std::pair{2048, 1536}, std::pair{1024, 768}, std::pair{640, 480}}) {
+        for (int round = 0; round < 4; ++round) {
+            Bytes raw(static_cast<size_t>(w) * h);
+            for (auto& v : raw)
+                v = static_cast<std::uint8_t>(rng() % 256 < 200 ? rng() % 160 : rng());
+            DefectTable defects;
+            defects.count = rng() % 20;
+            for (std::uint32_t i = 0; i < defects.count; ++i)
+                defects.entries[i] = {static_cast<std::int16_t>(rng() % (w + 4)), static_cast<std::int16_t>(rng() % h)};
+            CameraSettings settings;
+            Randomise(settings, rng);
+            CameraSettings expectedSettings = settings;
+            FrameTables tables, expectedTables;
+            BuildFrameTables(settings, tables);
+            BuildFrameTables(settings, expectedTables);
+
+            const Bytes expected = OracleFrame(raw, w, h, expectedSettings, defects, expectedTables);
+            Bytes picture(static_cast<size_t>(w) * h * 3, 0xAB);
+            RecordingHooks hooks;
+            RunFramePipeline(raw.data(), picture.data(), w, h, settings, defects, tables, hooks);
+
+            ASSERT_TRUE(picture == expected) << w << "x" << h << " round " << round;
+            EXPECT_EQ(settings.AnalogGain, expectedSettings.AnalogGain);
+            EXPECT_EQ(settings.ExposureTime, expectedSettings.ExposureTime);
+            EXPECT_EQ(settings.AeExposure, expectedSettings.AeExposure);
+            EXPECT_EQ(settings.AeSmoothedLuma, expectedSettings.AeSmoothedLuma);
+            EXPECT_EQ(settings.r, expectedSettings.r);
+            EXPECT_EQ(settings.g, expectedSettings.g);
+            EXPECT_EQ(settings.b, expectedSettings.b);
+            EXPECT_EQ(settings.bAutoWB, 0);
+            EXPECT_EQ(0, std::memcmp(&tables.wb, &expectedTables.wb, sizeof tables.wb));
+            EXPECT_FALSE(hooks.locked);
+        }
+    }
+}
+
+class PipelineOrder : public ::testing::Test {
+protected:
+    void RunFrame()
+    {
+        picture.assign(static_cast<size_t>(kW) * kH * 3, 0);
+        hooks.events.clear();
+        RunFramePipeline(raw.data(), picture.data(), kW, kH, settings, defects, tables, hooks);
+    }
+    static constexpr int kW = 64, kH = 48;
+    Bytes raw = Bytes(kW * kH, 40);  // a dark, even frame
+    Bytes picture;
+    CameraSettings settings;
+    DefectTable defects;
+    FrameTables tables;
+    RecordingHooks hooks;
+
+    void SetUp() override
+    {
+        settings.FlickerStep = 116;
+        settings.AeExposure = 300;
+        BuildFrameTables(settings, tables);
+    }
+};
+
+TEST_F(PipelineOrder, ExposureIsWrittenBeforeTheRawFrameIsReleased)
+{
+    RunFrame();
+    ASSERT_EQ(hooks.events.size(), 4u);
+    EXPECT_EQ(hooks.events[0].rfind("write ", 0), 0u);
+    EXPECT_EQ(hooks.events[1], "release");
+    EXPECT_EQ(hooks.events[2], "lock");
+    EXPECT_EQ(hooks.events[3], "unlock");
+    EXPECT_EQ(hooks.events[0], "write " + std::to_string(settings.AnalogGain) + " " +
+                                   std::to_string(settings.ExposureTime));
+}
+
+TEST_F(PipelineOrder, WithAutoExposureOffNothingIsWritten)
+{
+    settings.AutoExposure = 0;
+    RunFrame();
+    EXPECT_EQ(hooks.events, (std::vector<std::string>{"release", "lock", "unlock"}));
+    EXPECT_EQ(settings.ExposureTime, 300);
+}
+
+TEST_F(PipelineOrder, OneShotWhiteBalanceServesThisFrameBeforeItsColourStage)
+{
+    settings.AutoExposure = 0;
+    settings.EnableSaturation = 0;
+    settings.bAutoWB = 1;
+    settings.Contrast = 0;
+    BuildFrameTables(settings, tables);
+    RunFrame();
+    EXPECT_EQ(settings.bAutoWB, 0);
+    // An even grey frame: every gain becomes unity, and this very frame is
+    // balanced with them.
+    EXPECT_EQ(settings.r, 64);
+    EXPECT_EQ(settings.b, 64);
+    EXPECT_EQ(tables.wb.red[100], 100);
+    EXPECT_EQ(picture[(kH / 2 * kW + kW / 2) * 3 + 2], 40);
+    EXPECT_EQ(hooks.events, (std::vector<std::string>{"lock", "unlock", "release", "lock", "unlock"}));
+}
+
+TEST_F(PipelineOrder, MonoOutputIgnoresTheGains)
+{
+    settings.AutoExposure = 0;
+    settings.WhiteBlack = 1;
+    RunFrame();
+    const Bytes first = picture;
+    settings.r = 200;
+    settings.b = 10;
+    BuildFrameTables(settings, tables);
+    RunFrame();
+    EXPECT_TRUE(picture == first);
+}
+
+}  // namespace
+}  // namespace kv20x

@@ -1,0 +1,174 @@
+#pragma once
+// Plain, obviously correct forms of every image pipeline step, written
+// straight from the formulas, one pass per step. The product code's faster
+// forms must agree with these byte for byte.
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "imaging/auto_exposure.h"
+#include "imaging/colour_tables.h"
+#include "imaging/defect_table.h"
+#include "settings/camera_settings.h"
+
+namespace kv20x::oracle {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline std::uint8_t Raw(const Bytes& raw, int w, int y, int x) { return raw[static_cast<size_t>(y) * w + x]; }
+
+inline void CorrectDefects(Bytes& raw, int w, int h, const DefectTable& t)
+{
+    for (std::uint32_t i = 0; i < t.count; ++i) {
+        const int x = t.entries[i].x, y = t.entries[i].y;
+        if (x > 2 && x < w && y >= 0 && y < h)
+            raw[static_cast<size_t>(y) * w + x] = raw[static_cast<size_t>(y) * w + x - 2];
+    }
+}
+
+inline Bytes Demosaic(const Bytes& raw, int w, int h)
+{
+    Bytes pic(static_cast<size_t>(w) * h * 3, 0);
+    for (int y = 1; y <= h - 2; ++y)
+        for (int x = 1; x <= w - 2; ++x) {
+            const int C = Raw(raw, w, y, x), L = Raw(raw, w, y, x - 1), R = Raw(raw, w, y, x + 1);
+            const int U = Raw(raw, w, y - 1, x), D = Raw(raw, w, y + 1, x);
+            const int UL = Raw(raw, w, y - 1, x - 1), UR = Raw(raw, w, y - 1, x + 1);
+            const int DL = Raw(raw, w, y + 1, x - 1), DR = Raw(raw, w, y + 1, x + 1);
+            int b, g, r;
+            if (y % 2 == 0 && x % 2 == 0) {
+                b = (U + D) >> 1, g = (C + UR) >> 1, r = (L + R) >> 1;
+            } else if (y % 2 == 0) {
+                b = (UL + UR + DL + DR) >> 2, g = (L + R + U + D) >> 2, r = C;
+            } else if (x % 2 == 0) {
+                b = C, g = (L + R + U + D) >> 2, r = (UL + UR + DL + DR) >> 2;
+            } else {
+                b = (L + R) >> 1, g = (C + UR) >> 1, r = (U + D) >> 1;
+            }
+            std::uint8_t* p = &pic[(static_cast<size_t>(y) * w + x) * 3];
+            p[0] = static_cast<std::uint8_t>(b), p[1] = static_cast<std::uint8_t>(g), p[2] = static_cast<std::uint8_t>(r);
+        }
+    return pic;
+}
+
+inline void Mono(Bytes& pic)
+{
+    for (size_t i = 0; i < pic.size(); i += 3) {
+        const int grey = (30 * pic[i + 2] + 59 * pic[i + 1] + 11 * pic[i]) / 100;
+        pic[i] = pic[i + 1] = pic[i + 2] = static_cast<std::uint8_t>(grey);
+    }
+}
+
+inline WbLut Gains(int r, int g, int b)
+{
+    WbLut lut{};
+    for (int i = 0; i < 256; ++i) {
+        lut.red[i] = static_cast<std::uint8_t>(i * r >= 16384 ? 255 : (i * r) >> 6);
+        lut.green[i] = static_cast<std::uint8_t>(i * g >= 16384 ? 255 : (i * g) >> 6);
+        lut.blue[i] = static_cast<std::uint8_t>(i * b >= 16384 ? 255 : (i * b) >> 6);
+    }
+    return lut;
+}
+
+inline void WhiteBalanceOnly(Bytes& pic, const WbLut& t)
+{
+    for (size_t i = 0; i < pic.size(); i += 3) {
+        pic[i] = t.blue[pic[i]];
+        pic[i + 1] = t.green[pic[i + 1]];
+        pic[i + 2] = t.red[pic[i + 2]];
+    }
+}
+
+inline ColourMatrix4 Saturation(int s)
+{
+    const int kR = static_cast<int>(std::floor(315.0 * (128 - s) / 1024.0));
+    const int kG = static_cast<int>(std::floor(624.0 * (128 - s) / 1024.0));
+    const int kB = static_cast<int>(std::floor(84.0 * (128 - s) / 1024.0));
+    return {{{s + kR, kR, kR, 0}, {kG, s + kG, kG, 0}, {kB, kB, s + kB, 0}, {0, 0, 0, 1}}};
+}
+
+inline void WhiteBalanceWithMatrix(Bytes& pic, const WbLut& t, int saturation)
+{
+    const ColourMatrix4 S = Saturation(saturation);
+    ColourMatrix4 P{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k)
+                P.m[i][j] += kColourMatrix[i][k] * S.m[k][j];
+    for (size_t i = 0; i < pic.size(); i += 3) {
+        const int in[3] = {t.red[pic[i + 2]], t.green[pic[i + 1]], t.blue[pic[i]]};
+        int out[3];
+        for (int j = 0; j < 3; ++j) {
+            const long long v = static_cast<long long>(in[0]) * P.m[0][j] + static_cast<long long>(in[1]) * P.m[1][j] +
+                                static_cast<long long>(in[2]) * P.m[2][j] + P.m[3][j];
+            out[j] = v >= 4194304 ? 255 : v < 0 ? 0 : static_cast<int>(v >> 14);
+        }
+        pic[i] = static_cast<std::uint8_t>(out[2]);
+        pic[i + 1] = static_cast<std::uint8_t>(out[1]);
+        pic[i + 2] = static_cast<std::uint8_t>(out[0]);
+    }
+}
+
+inline ToneLut Tone(int gamma, int contrast)
+{
+    ToneLut lut{};
+    for (int i = 0; i < 256; ++i) {
+        double t = std::trunc(std::pow(i / 255.0, gamma / 100.0) * 255.0);
+        t = t < 0 ? 0 : t > 255 ? 255 : t;
+        const int ti = static_cast<int>(t);
+        const int e = std::abs(ti - 128) * contrast / 128;
+        lut.table[i] = static_cast<std::uint8_t>(ti >= 128 ? std::min(255, ti + e) : std::max(0, ti - e));
+    }
+    return lut;
+}
+
+inline void ApplyTone(Bytes& pic, const ToneLut& t)
+{
+    for (auto& byte : pic)
+        byte = t.table[byte];
+}
+
+inline void FlipRows(Bytes& pic, int w, int h)
+{
+    const size_t stride = static_cast<size_t>(w) * 3;
+    Bytes temp(stride);
+    for (int i = 0; i < h / 2; ++i) {
+        std::uint8_t* a = &pic[i * stride];
+        std::uint8_t* b = &pic[(h - 1 - i) * stride];
+        std::memcpy(temp.data(), a, stride);
+        std::memcpy(a, b, stride);
+        std::memcpy(b, temp.data(), stride);
+    }
+}
+
+inline void MirrorRows(Bytes& pic, int w, int h)
+{
+    for (int y = 0; y < h; ++y)
+        for (int k = 0; k < w / 2; ++k)
+            for (int c = 0; c < 3; ++c)
+                std::swap(pic[(static_cast<size_t>(y) * w + k) * 3 + c], pic[(static_cast<size_t>(y) * w + w - 1 - k) * 3 + c]);
+}
+
+// Channel sums (blue, green, red) over a rectangle of the picture.
+inline void Sums(const Bytes& pic, int w, int x0, int x1, int y0, int y1, std::uint32_t sums[3])
+{
+    sums[0] = sums[1] = sums[2] = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 3; ++c)
+                sums[c] += pic[(static_cast<size_t>(y) * w + x) * 3 + c];
+}
+
+inline std::uint8_t MeasureLuma(const Bytes& pic, int w, int h)
+{
+    std::uint32_t s[3];
+    Sums(pic, w, w / 4, 3 * w / 4, h / 4, 3 * h / 4, s);
+    const std::uint32_t n = static_cast<std::uint32_t>(w) * h;
+    const std::uint32_t mb = static_cast<std::uint8_t>(s[0] * 4 / n), mg = static_cast<std::uint8_t>(s[1] * 4 / n),
+                        mr = static_cast<std::uint8_t>(s[2] * 4 / n);
+    return static_cast<std::uint8_t>(((16425 * mg + 8432 * mr + 3176 * mb) >> 15) + 16);
+}
+
+}  // namespace kv20x::oracle

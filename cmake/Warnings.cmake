@@ -1,6 +1,7 @@
 function(kv20x_warnings target)
   target_compile_options(${target} PRIVATE
-    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wnon-virtual-dtor -Wno-missing-field-initializers>
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wshadow -Wno-missing-field-initializers>
+    $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<PLATFORM_ID:Windows>>>:-Wnon-virtual-dtor>
     $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
 endfunction()
 

@@ -1,0 +1,176 @@
+#include "framework/source_stream.h"
+
+#include <cstdio>
+
+#include <evcode.h>
+
+namespace kv20x {
+
+CSourceStream::CSourceStream(HRESULT* result, CSource* filter, LPCWSTR pinName)
+    : CAMThread(result), CBaseOutputPin(filter, filter->pStateLock(), result, pinName), m_source(filter)
+{
+    const HRESULT added = filter->AddPin(this);
+    if (result && SUCCEEDED(*result))
+        *result = added;
+}
+
+CSourceStream::~CSourceStream()
+{
+    m_source->RemovePin(this);
+}
+
+HRESULT CSourceStream::Active()
+{
+    AutoLock lock(*m_source->pStateLock());
+    if (m_source->IsActive())
+        return S_FALSE;
+    if (!IsConnected())
+        return S_OK;
+    HRESULT hr = CBaseOutputPin::Active();
+    if (FAILED(hr))
+        return hr;
+    if (!Create())
+        return E_FAIL;
+    hr = static_cast<HRESULT>(CallWorker(CMD_INIT));
+    if (FAILED(hr)) {
+        // The worker has ended; without it joined and released, no later
+        // pause could start a fresh one (a camera plugged in after the first
+        // try would never stream).
+        Close();
+        CBaseOutputPin::Inactive();
+        return hr;
+    }
+    return static_cast<HRESULT>(CallWorker(CMD_PAUSE));
+}
+
+HRESULT CSourceStream::Inactive()
+{
+    AutoLock lock(*m_source->pStateLock());
+    if (!IsConnected())
+        return S_OK;
+    HRESULT hr = CBaseOutputPin::Inactive();
+    if (FAILED(hr))
+        return hr;
+    if (ThreadExists()) {
+        hr = static_cast<HRESULT>(CallWorker(CMD_STOP));
+        if (FAILED(hr))
+            return hr;
+        hr = static_cast<HRESULT>(CallWorker(CMD_EXIT));
+        if (FAILED(hr))
+            return hr;
+        Close();
+    }
+    return S_OK;
+}
+
+DWORD CSourceStream::ThreadProc()
+{
+    DWORD command;
+    while ((command = GetRequest()) != CMD_INIT)
+        Reply(static_cast<DWORD>(E_UNEXPECTED));
+
+    HRESULT hr = OnThreadCreate();
+    if (FAILED(hr)) {
+        OnThreadDestroy();
+        Reply(static_cast<DWORD>(hr));
+        return 1;
+    }
+    Reply(S_OK);
+
+    do {
+        command = GetRequest();
+        switch (command) {
+        case CMD_PAUSE:
+        case CMD_RUN:
+            Reply(S_OK);
+            DoBufferProcessingLoop();
+            break;
+        case CMD_STOP:
+        case CMD_EXIT:
+            Reply(S_OK);
+            break;
+        default:
+            Reply(static_cast<DWORD>(E_NOTIMPL));
+            break;
+        }
+    } while (command != CMD_EXIT);
+
+    return FAILED(OnThreadDestroy()) ? 1 : 0;
+}
+
+HRESULT CSourceStream::DoBufferProcessingLoop()
+{
+    OnThreadStartPlay();
+    for (;;) {
+        DWORD command;
+        if (CheckRequest(&command)) {
+            if (command == CMD_STOP)
+                return S_FALSE;  // answered by the command loop
+            Reply(command == CMD_RUN || command == CMD_PAUSE ? S_OK : static_cast<DWORD>(E_UNEXPECTED));
+            continue;
+        }
+        IMediaSample* sample = nullptr;
+        if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) || !sample) {
+            ::Sleep(1);
+            continue;
+        }
+        const HRESULT hr = FillBuffer(sample);
+        if (hr == S_OK) {
+            const HRESULT delivered = Deliver(sample);
+            sample->Release();
+            if (delivered != S_OK)
+                return S_OK;
+        } else if (hr == S_FALSE) {
+            sample->Release();
+            DeliverEndOfStream();
+            return S_OK;
+        } else {
+            sample->Release();
+            DeliverEndOfStream();
+            m_source->NotifyEvent(EC_ERRORABORT, hr, 0);
+            return hr;
+        }
+    }
+}
+
+HRESULT CSourceStream::GetMediaType(CMediaType*)
+{
+    return E_UNEXPECTED;
+}
+
+HRESULT CSourceStream::CheckMediaType(const CMediaType* type)
+{
+    AutoLock lock(*m_source->pStateLock());
+    CMediaType mine;
+    if (FAILED(GetMediaType(&mine)))
+        return E_FAIL;
+    return mine == *type ? S_OK : E_FAIL;
+}
+
+HRESULT CSourceStream::GetMediaType(int position, CMediaType* type)
+{
+    AutoLock lock(*m_source->pStateLock());
+    if (position < 0)
+        return E_INVALIDARG;
+    if (position > 0)
+        return VFW_S_NO_MORE_ITEMS;
+    return GetMediaType(type);
+}
+
+HRESULT STDMETHODCALLTYPE CSourceStream::QueryId(LPWSTR* id)
+{
+    if (!id)
+        return E_POINTER;
+    const int number = m_source->FindPinNumber(this) + 1;
+    if (number < 1)
+        return VFW_E_NOT_FOUND;
+    constexpr size_t kChars = 12;
+    *id = static_cast<LPWSTR>(::CoTaskMemAlloc(kChars * sizeof(wchar_t)));
+    if (!*id)
+        return E_OUTOFMEMORY;
+    if (std::swprintf(*id, kChars, L"%d", number) < 0)
+        (*id)[0] = L'\0';
+    return S_OK;
+}
+
+}  // namespace kv20x

@@ -1,0 +1,45 @@
+#pragma once
+// An output pin with a worker thread of its own that produces and delivers
+// samples. A subclass fills the samples and may replace the frame loop and
+// the per-thread hooks.
+//
+// Locking: Active and Inactive run under the filter's state lock and talk to
+// the worker through CAMThread's one-command protocol. The worker runs the
+// frame loop without the state lock.
+
+#include "framework/am_thread.h"
+#include "framework/base_pin.h"
+#include "framework/source.h"
+
+namespace kv20x {
+
+class CSourceStream : public CAMThread, public CBaseOutputPin {
+public:
+    enum Command : DWORD { CMD_INIT = 0, CMD_PAUSE = 1, CMD_RUN = 2, CMD_STOP = 3, CMD_EXIT = 4 };
+
+    CSourceStream(HRESULT* result, CSource* filter, LPCWSTR pinName);
+    ~CSourceStream() override;
+
+    DWORD ThreadProc() override;
+
+    // Fills one sample: S_OK delivers it; S_FALSE ends the stream here (the
+    // default loop); a failure ends it with an error.
+    virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
+    virtual HRESULT OnThreadCreate() { return S_OK; }
+    virtual HRESULT OnThreadDestroy() { return S_OK; }
+    virtual HRESULT OnThreadStartPlay() { return S_OK; }
+    virtual HRESULT DoBufferProcessingLoop();
+    // The single type of a pin that offers one.
+    virtual HRESULT GetMediaType(CMediaType* type);
+
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT GetMediaType(int position, CMediaType* type) override;
+    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
+
+protected:
+    CSource* m_source;
+};
+
+}  // namespace kv20x

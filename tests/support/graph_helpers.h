@@ -1,0 +1,207 @@
+#pragma once
+// Helpers for tests that put filters into the platform's Filter Graph:
+// COM on the test thread, Wine's Sample Grabber and Null Renderer, a sample
+// collector, and waiting for graph events.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <wrl/client.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace kv20x::test {
+
+using Microsoft::WRL::ComPtr;
+
+// Class ids the mingw headers lack.
+inline constexpr GUID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+inline constexpr GUID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+
+class ComApartment {
+public:
+    ComApartment() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    ~ComApartment() { ::CoUninitialize(); }
+};
+
+// One sample as the grabber saw it.
+struct SeenSample {
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME stop = 0;
+    HRESULT timeResult = E_FAIL;
+    bool syncPoint = false;
+    long length = 0;
+    std::vector<std::uint8_t> data;  // kept when the collector is asked to
+};
+
+class SampleCollector final : public ISampleGrabberCB {
+public:
+    explicit SampleCollector(bool keepData = false) : m_keepData(keepData) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IUnknown || iid == __uuidof(ISampleGrabberCB)) {
+            *object = static_cast<ISampleGrabberCB*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives on the test's stack, longer than the graph.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override
+    {
+        SeenSample seen;
+        seen.timeResult = sample->GetTime(&seen.start, &seen.stop);
+        seen.syncPoint = sample->IsSyncPoint() == S_OK;
+        seen.length = sample->GetActualDataLength();
+        if (m_keepData) {
+            BYTE* data = nullptr;
+            sample->GetPointer(&data);
+            seen.data.assign(data, data + seen.length);
+        }
+        std::lock_guard lock(m_mutex);
+        m_samples.push_back(std::move(seen));
+        m_arrived.notify_all();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+
+    // Waits until `count` samples have arrived; false after `timeout`.
+    bool WaitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        std::unique_lock lock(m_mutex);
+        return m_arrived.wait_for(lock, timeout, [&] { return m_samples.size() >= count; });
+    }
+    std::vector<SeenSample> Samples()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_samples;
+    }
+    size_t Count()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_samples.size();
+    }
+    void Clear()
+    {
+        std::lock_guard lock(m_mutex);
+        m_samples.clear();
+    }
+
+private:
+    bool m_keepData;
+    std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::vector<SeenSample> m_samples;
+};
+
+inline ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction)
+{
+    ComPtr<IEnumPins> pins;
+    filter->EnumPins(&pins);
+    IPin* pin = nullptr;
+    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+        // mingw's ComPtr::Attach adds a reference of its own: take the pin over by hand.
+        ComPtr<IPin> candidate = pin;
+        pin->Release();
+        PIN_DIRECTION d;
+        candidate->QueryDirection(&d);
+        if (d == direction)
+            return candidate;
+    }
+    return nullptr;
+}
+
+// A graph holding a source, Wine's Sample Grabber and a Null Renderer.
+struct GrabberGraph {
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEvent> events;
+    ComPtr<IBaseFilter> grabberFilter;
+    ComPtr<ISampleGrabber> grabber;
+    ComPtr<IBaseFilter> renderer;
+
+    // Builds the graph and adds `source`; connects nothing yet.
+    HRESULT Build(IBaseFilter* source, SampleCollector* collector, const GUID& subtype = MEDIASUBTYPE_RGB24)
+    {
+        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                        reinterpret_cast<void**>(graph.GetAddressOf()));
+        if (FAILED(hr))
+            return hr;
+        graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.GetAddressOf()));
+        graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+        hr = ::CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(grabberFilter.GetAddressOf()));
+        if (FAILED(hr))
+            return hr;
+        grabberFilter.As(&grabber);
+        AM_MEDIA_TYPE type{};
+        type.majortype = MEDIATYPE_Video;
+        type.subtype = subtype;
+        grabber->SetMediaType(&type);
+        grabber->SetBufferSamples(FALSE);
+        if (collector)
+            grabber->SetCallback(collector, 0);
+        hr = ::CoCreateInstance(kClsidNullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                reinterpret_cast<void**>(renderer.GetAddressOf()));
+        if (FAILED(hr))
+            return hr;
+        if (FAILED(hr = graph->AddFilter(source, L"Source")) ||
+            FAILED(hr = graph->AddFilter(grabberFilter.Get(), L"Grabber")) ||
+            FAILED(hr = graph->AddFilter(renderer.Get(), L"Null")))
+            return hr;
+        return S_OK;
+    }
+
+    // source -> grabber -> null renderer, directly, with `type` when given.
+    HRESULT ConnectAll(IBaseFilter* source, const AM_MEDIA_TYPE* type = nullptr)
+    {
+        HRESULT hr = graph->ConnectDirect(FindPin(source, PINDIR_OUTPUT).Get(),
+                                          FindPin(grabberFilter.Get(), PINDIR_INPUT).Get(), type);
+        if (FAILED(hr))
+            return hr;
+        return graph->ConnectDirect(FindPin(grabberFilter.Get(), PINDIR_OUTPUT).Get(),
+                                    FindPin(renderer.Get(), PINDIR_INPUT).Get(), nullptr);
+    }
+
+    // The next event with `code`, or 0 when none came within `timeout`.
+    long WaitForEvent(long code, std::chrono::milliseconds timeout, LONG_PTR* param1 = nullptr)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            long got = 0;
+            LONG_PTR p1 = 0, p2 = 0;
+            if (events->GetEvent(&got, &p1, &p2, 50) == S_OK) {
+                events->FreeEventParams(got, p1, p2);
+                if (got == code) {
+                    if (param1)
+                        *param1 = p1;
+                    return got;
+                }
+            }
+        }
+        return 0;
+    }
+
+    void Release()
+    {
+        if (control)
+            control->Stop();
+        renderer.Reset();
+        grabber.Reset();
+        grabberFilter.Reset();
+        events.Reset();
+        control.Reset();
+        graph.Reset();
+    }
+};
+
+}  // namespace kv20x::test

@@ -138,6 +138,13 @@ struct GrabberGraph {
             return hr;
         graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.GetAddressOf()));
         graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+        // No reference clock: samples are rendered as they come. (Wine 8's
+        // system clock can also hang the graph's release when it goes away
+        // just after a run: its advise thread misses the wake-up.)
+        ComPtr<IMediaFilter> timing;
+        graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(timing.GetAddressOf()));
+        if (timing)
+            timing->SetSyncSource(nullptr);
         hr = ::CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 reinterpret_cast<void**>(grabberFilter.GetAddressOf()));
         if (FAILED(hr))

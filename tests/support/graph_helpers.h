@@ -41,7 +41,13 @@ struct SeenSample {
 
 class SampleCollector final : public ISampleGrabberCB {
 public:
-    explicit SampleCollector(bool keepData = false) : m_keepData(keepData) {}
+    // Keeps the bytes of the first `keepData` samples.
+    explicit SampleCollector(size_t keepData = 0) : m_keepData(keepData) {}
+    void KeepData(size_t count)
+    {
+        std::lock_guard lock(m_mutex);
+        m_keepData = count;
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
@@ -62,12 +68,12 @@ public:
         seen.timeResult = sample->GetTime(&seen.start, &seen.stop);
         seen.syncPoint = sample->IsSyncPoint() == S_OK;
         seen.length = sample->GetActualDataLength();
-        if (m_keepData) {
+        std::lock_guard lock(m_mutex);
+        if (m_samples.size() < m_keepData) {
             BYTE* data = nullptr;
             sample->GetPointer(&data);
             seen.data.assign(data, data + seen.length);
         }
-        std::lock_guard lock(m_mutex);
         m_samples.push_back(std::move(seen));
         m_arrived.notify_all();
         return S_OK;
@@ -97,7 +103,7 @@ public:
     }
 
 private:
-    bool m_keepData;
+    size_t m_keepData;
     std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::vector<SeenSample> m_samples;
@@ -202,6 +208,8 @@ struct GrabberGraph {
     {
         if (control)
             control->Stop();
+        if (grabber)
+            grabber->SetCallback(nullptr, 0);
         renderer.Reset();
         grabber.Reset();
         grabberFilter.Reset();

@@ -310,6 +310,12 @@ SensorParams SimulatedCamera::Sensor() const
     return ModelSensorParams(m_model.get());
 }
 
+uint16_t SimulatedCamera::ReadConfigWord(uint16_t address) const
+{
+    std::lock_guard lock(m_mutex);
+    return ModelReadConfigWord(m_model.get(), address);
+}
+
 void SimulatedCamera::RenderFrame(const FrameInfo& frame, uint8_t* destination) const
 {
     const uint32_t bytes = frame.width * frame.height;

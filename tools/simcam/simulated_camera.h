@@ -73,6 +73,7 @@ public:
     int OpenPorts() const;
     bool Streaming() const;
     SensorParams Sensor() const;  // what the registers program
+    uint16_t ReadConfigWord(uint16_t address) const;
 
     // The raw frame the camera sent for `frame`.
     void RenderFrame(const FrameInfo& frame, uint8_t* destination) const;

@@ -1,0 +1,274 @@
+// IKV20X on the capture pin: reads and changes the settings record and acts
+// on the open camera. Locking rules: capture_pin.h; which method takes which
+// lock is noted where it matters.
+
+#include "device/device_link.h"
+#include "pin/capture_pin.h"
+#include "settings/persistence.h"
+#include "settings/registry_store.h"
+
+namespace kv20x {
+
+namespace {
+
+template <typename... Pointers>
+bool AnyNull(Pointers*... pointers)
+{
+    return ((pointers == nullptr) || ...);
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetVideoSize(int* size)
+{
+    if (!size)
+        return E_FAIL;
+    *size = m_settings.eKV20XSize;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVideoSize(int size)
+{
+    // Under the state lock, so that the check cannot interleave with a
+    // connection being made.
+    AutoLock lock(*m_source->pStateLock());
+    if (IsConnected())
+        return VFW_E_ALREADY_CONNECTED;
+    if (!IsValidSizeMode(size))
+        return E_INVALIDARG;
+    if (size != m_settings.eKV20XSize)
+        m_settings.eKV20XSize = size;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetWhiteBalance(BOOL* autoWhiteBalance, BYTE* red, BYTE* green, BYTE* blue)
+{
+    if (AnyNull(autoWhiteBalance, red, green, blue))
+        return E_FAIL;
+    AutoLock lock(m_deviceLock);
+    *autoWhiteBalance = m_settings.bAutoWB;
+    *red = m_settings.r;
+    *green = m_settings.g;
+    *blue = m_settings.b;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetWhiteBalance(BOOL autoWhiteBalance, BYTE red, BYTE green, BYTE blue)
+{
+    AutoLock lock(m_deviceLock);
+    m_settings.r = red;
+    m_settings.g = green;
+    m_settings.b = blue;
+    BuildWbLut(red, green, blue, m_tables.wb);
+    // A request the frame pump serves on its next frame, then clears.
+    m_settings.bAutoWB = autoWhiteBalance;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetExposure(BOOL* autoExposure, BYTE* target, WORD* exposureRows, WORD* gain)
+{
+    if (AnyNull(autoExposure, target, exposureRows, gain))
+        return E_FAIL;
+    AutoLock lock(m_deviceLock);
+    *autoExposure = m_settings.AutoExposure;
+    *target = m_settings.AETarget;
+    *exposureRows = m_settings.ExposureTime;
+    *gain = m_settings.AnalogGain;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetExposure(BOOL autoExposure, BYTE target, WORD exposureRows, WORD gain)
+{
+    AutoLock lock(m_deviceLock);
+    m_settings.AETarget = target;
+    m_settings.AnalogGain = gain;
+    m_settings.AutoExposure = autoExposure;
+    m_settings.ExposureTime = exposureRows;
+    // With auto exposure on, the frame pump drives both values.
+    if (m_device && !autoExposure) {
+        kv20x::WriteExposure(*m_device, exposureRows);
+        WriteGain(*m_device, gain);
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetSpeed(BYTE* speed)
+{
+    if (!speed)
+        return E_FAIL;
+    *speed = m_settings.Speed;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetSpeed(BYTE speed)
+{
+    m_settings.Speed = speed;
+    // The device lock keeps the link from being freed under the writes.
+    AutoLock lock(m_deviceLock);
+    if (m_device)
+        ApplySpeed(*m_device, m_settings);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetGamma(BYTE* gamma)
+{
+    if (!gamma)
+        return E_FAIL;
+    *gamma = m_settings.Gamma;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetGamma(BYTE gamma)
+{
+    AutoLock lock(m_deviceLock);
+    m_settings.Gamma = gamma;
+    BuildToneLut(m_settings.Gamma, m_settings.Contrast, m_tables.tone);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetContrast(BYTE* contrast)
+{
+    if (!contrast)
+        return E_FAIL;
+    AutoLock lock(m_deviceLock);
+    *contrast = m_settings.Contrast;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetContrast(BYTE contrast)
+{
+    AutoLock lock(m_deviceLock);
+    m_settings.Contrast = contrast;
+    BuildToneLut(m_settings.Gamma, m_settings.Contrast, m_tables.tone);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetColorEnhancement(BOOL* enabled, BYTE* saturation)
+{
+    if (AnyNull(enabled, saturation))
+        return E_FAIL;
+    AutoLock lock(m_deviceLock);
+    *enabled = m_settings.EnableSaturation;
+    *saturation = m_settings.Saturation;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetColorEnhancement(BOOL enabled, BYTE saturation)
+{
+    AutoLock lock(m_deviceLock);
+    m_settings.EnableSaturation = enabled;
+    m_settings.Saturation = saturation;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetMonoMode(BOOL* mono)
+{
+    if (!mono)
+        return E_FAIL;
+    *mono = m_settings.WhiteBlack;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetMonoMode(BOOL mono)
+{
+    m_settings.WhiteBlack = mono;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetVerticalFlip(BOOL* upright)
+{
+    if (!upright)
+        return E_FAIL;
+    *upright = m_settings.VFlip;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVerticalFlip(BOOL upright)
+{
+    m_settings.VFlip = upright;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetPowerFrequency(BOOL fiftyHertz)
+{
+    m_settings.HZ = fiftyHertz;
+    UpdateExposureTiming(m_settings);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetPowerFrequency(BOOL* fiftyHertz)
+{
+    if (!fiftyHertz)
+        return E_FAIL;
+    *fiftyHertz = m_settings.HZ;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SaveSettings()
+{
+    RegistryStore store;
+    SaveParameterGroup(store, m_settings);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
+{
+    if (group == m_settings.ParaTeam)
+        return S_OK;
+    {
+        AutoLock state(*m_source->pStateLock());
+        m_settings.ParaTeam = group;
+        // A connected pin keeps its size: a group stored with another size
+        // must not change what the connection carries.
+        const SizeMode connectedSize = m_settings.eKV20XSize;
+        RegistryStore store;
+        LoadParameterGroup(store, m_settings);
+        if (IsConnected())
+            m_settings.eKV20XSize = connectedSize;
+    }
+
+    // The picture follows the chosen group at once.
+    AutoLock lock(m_deviceLock);
+    BuildFrameTables(m_settings, m_tables);
+    if (m_device) {
+        ApplySpeed(*m_device, m_settings);
+        if (!m_settings.AutoExposure) {
+            kv20x::WriteExposure(*m_device, m_settings.ExposureTime);
+            WriteGain(*m_device, m_settings.AnalogGain);
+        }
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetParameterGroup(BYTE* group)
+{
+    if (!group)
+        return E_FAIL;
+    *group = m_settings.ParaTeam;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetHorizontalMirror(BOOL* mirror)
+{
+    if (!mirror)
+        return E_FAIL;
+    *mirror = m_settings.HFlip;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetHorizontalMirror(BOOL mirror)
+{
+    m_settings.HFlip = mirror;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetRowTime(LONG* microseconds)
+{
+    if (!microseconds)
+        return E_FAIL;
+    AutoLock lock(m_deviceLock);
+    *microseconds = m_settings.RowTime;
+    return S_OK;
+}
+
+}  // namespace kv20x

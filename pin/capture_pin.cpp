@@ -1,0 +1,262 @@
+// Construction, interfaces and the frame pump of the capture pin. Locking
+// rules: capture_pin.h.
+
+#include "pin/capture_pin.h"
+
+#include <evcode.h>
+
+#include "device/device_link.h"
+#include "device/frame_read.h"
+#include "module/class_ids.h"
+#include "pin/camera_port.h"
+#include "settings/persistence.h"
+#include "settings/registry_store.h"
+
+namespace kv20x {
+
+namespace {
+
+// How long a frame loop that is being stopped waits for the stop command
+// before it looks again.
+constexpr DWORD kStoppingPollMs = 10;
+
+}  // namespace
+
+CPushPinKV20X::CPushPinKV20X(HRESULT* result, CSource* filter) : CSourceStream(result, filter, L"Out")
+{
+    m_freeBufferEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    m_frameReadyEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    m_multiProcessor = ProcessorCount() > 1;
+    if (m_multiProcessor)
+        ResetFrameLists();
+
+    RegistryStore store;
+    ReadParameterGroupSelection(store, m_settings);
+    LoadParameterGroup(store, m_settings);
+    BuildFrameTables(m_settings, m_tables);
+    // RowTime and the flicker step follow the loaded size, clock and mains
+    // frequency from the start; the working exposure keeps its initial value.
+    const ExposureTiming timing = ComputeExposureTiming(m_settings.eKV20XSize, m_settings.Speed, m_settings.HZ);
+    m_settings.RowTime = timing.rowTime;
+    m_settings.FlickerStep = timing.flickerStep;
+}
+
+CPushPinKV20X::~CPushPinKV20X()
+{
+    StopWorker();
+    CloseCamera();
+    RegistryStore store;
+    SaveParameterGroup(store, m_settings);
+}
+
+void CPushPinKV20X::StopWorker()
+{
+    if (!ThreadExists())
+        return;
+    // The filter is going away while it streams (its host never stopped
+    // the graph): end the worker the way a stop would.
+    m_stopping = true;
+    {
+        AutoLock lock(m_deviceLock);
+        if (m_device)
+            m_device->port->CancelReads();
+    }
+    if (m_allocator)
+        m_allocator->Decommit();
+    CallWorker(CMD_STOP);
+    CallWorker(CMD_EXIT);
+    Close();
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::NonDelegatingQueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    if (iid == IID_IKV20X)
+        return GetInterface(static_cast<IKV20X*>(this), object);
+    if (iid == IID_IAMStreamConfig)
+        return GetInterface(static_cast<IAMStreamConfig*>(this), object);
+    if (iid == IID_IKsPropertySet)
+        return GetInterface(static_cast<IKsPropertySet*>(this), object);
+    if (iid == IID_ISpecifyPropertyPages)
+        return GetInterface(static_cast<ISpecifyPropertyPages*>(this), object);
+    return CSourceStream::NonDelegatingQueryInterface(iid, object);
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetPages(CAUUID* pages)
+{
+    if (!pages)
+        return E_POINTER;
+    pages->cElems = 1;
+    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
+    if (!pages->pElems)
+        return E_OUTOFMEMORY;
+    pages->pElems[0] = kClsidSizePage;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::Notify(IBaseFilter*, Quality)
+{
+    return E_FAIL;
+}
+
+DeviceLink* CPushPinKV20X::OpenCamera()
+{
+    CloseCamera();
+    {
+        AutoLock lock(m_deviceLock);
+        m_device = StartDevice(OpenCameraPort(), m_settings, m_defectTable);
+    }
+    if (m_device && m_multiProcessor)
+        StartCapture();
+    return m_device.get();
+}
+
+void CPushPinKV20X::CloseCamera()
+{
+    StopCapture();
+    AutoLock lock(m_deviceLock);
+    StopDevice(std::move(m_device));
+}
+
+HRESULT CPushPinKV20X::OnThreadCreate()
+{
+    m_streamTime = 0;
+    m_stopping = false;
+    return OpenCamera() ? S_OK : E_FAIL;
+}
+
+HRESULT CPushPinKV20X::OnThreadStartPlay()
+{
+    if (!m_device)
+        return E_FAIL;
+    StartStream(*m_device);
+    return S_OK;
+}
+
+HRESULT CPushPinKV20X::OnThreadDestroy()
+{
+    CloseCamera();
+    return S_OK;
+}
+
+HRESULT CPushPinKV20X::Inactive()
+{
+    AutoLock lock(*m_source->pStateLock());
+    if (IsConnected() && ThreadExists()) {
+        // A camera that stalls or has gone must not hold the stop: reads in
+        // flight are cancelled first, and their failure is no error.
+        m_stopping = true;
+        AutoLock device(m_deviceLock);
+        if (m_device)
+            m_device->port->CancelReads();
+    }
+    return CSourceStream::Inactive();
+}
+
+HRESULT CPushPinKV20X::StoppingOr(HRESULT failure)
+{
+    if (!m_stopping)
+        return failure;
+    ::WaitForSingleObject(GetRequestHandle(), kStoppingPollMs);
+    return S_FALSE;
+}
+
+HRESULT CPushPinKV20X::DoBufferProcessingLoop()
+{
+    OnThreadStartPlay();
+    for (;;) {
+        DWORD command;
+        if (CheckRequest(&command)) {
+            if (command == CMD_STOP)
+                return S_FALSE;  // answered by the command loop
+            Reply(command == CMD_RUN || command == CMD_PAUSE ? S_OK : static_cast<DWORD>(E_UNEXPECTED));
+            continue;
+        }
+        IMediaSample* sample = nullptr;
+        if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) || !sample) {
+            ::Sleep(1);
+            continue;
+        }
+        const HRESULT hr = FillBuffer(sample);
+        if (hr == S_OK) {
+            const HRESULT delivered = Deliver(sample);
+            sample->Release();
+            if (delivered != S_OK)
+                return S_OK;
+        } else if (hr == S_FALSE) {
+            // No frame this time (rejected, or a command woke the wait).
+            sample->Release();
+        } else {
+            sample->Release();
+            DeliverEndOfStream();
+            m_source->NotifyEvent(EC_ERRORABORT, hr, 0);
+            return hr;
+        }
+    }
+}
+
+HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
+{
+    if (!m_device)
+        return E_FAIL;
+    if (!sample)
+        return E_POINTER;
+    BYTE* picture = nullptr;
+    if (FAILED(sample->GetPointer(&picture)) || !picture)
+        return E_FAIL;
+    std::int32_t width = 0, height = 0;
+    std::uint32_t imageBytes = 0;
+    if (!ConnectedGeometry(&width, &height, &imageBytes) || sample->GetSize() < static_cast<long>(imageBytes))
+        return E_FAIL;
+    // The raw frames the link reads must be exactly the picture's size.
+    if (m_device->width != static_cast<std::uint32_t>(width) || m_device->height != static_cast<std::uint32_t>(height))
+        return E_FAIL;
+
+    if (m_multiProcessor) {
+        FrameNode* node = nullptr;
+        switch (TakeReadyFrame(&node)) {
+        case Take::Unhealthy: return StoppingOr(E_FAIL);
+        case Take::None: return S_FALSE;
+        case Take::Frame: break;
+        }
+        m_heldNode = node;
+        return ProcessFrame(node->data, sample, picture, width, height);
+    }
+    switch (FrameRead(*m_device, m_nodes[0].data)) {
+    case kFrameReadFailed: return StoppingOr(E_FAIL);
+    case kFrameReadRejected: return S_FALSE;
+    default: break;
+    }
+    return ProcessFrame(m_nodes[0].data, sample, picture, width, height);
+}
+
+HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
+                                    std::int32_t height)
+{
+    RunFramePipeline(raw, picture, width, height, m_settings, m_defectTable, m_tables, *this);
+    ReleaseRaw();  // in case the pipeline had nothing to hand back early
+
+    REFERENCE_TIME start = m_streamTime;
+    m_streamTime += FrameDuration100ns(m_settings.eKV20XSize, m_settings.Speed, m_settings.ExposureTime);
+    REFERENCE_TIME stop = m_streamTime;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    return S_OK;
+}
+
+void CPushPinKV20X::WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows)
+{
+    WriteGain(*m_device, analogGain);
+    kv20x::WriteExposure(*m_device, exposureRows);
+}
+
+void CPushPinKV20X::ReleaseRaw()
+{
+    if (FrameNode* node = m_heldNode) {
+        m_heldNode = nullptr;
+        ReturnFrame(node);
+    }
+}
+
+}  // namespace kv20x

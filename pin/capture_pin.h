@@ -1,0 +1,178 @@
+#pragma once
+// The capture filter's single output pin "Out": owns the open camera, the
+// settings record and its tables, and the raw frame buffers; pumps frames
+// through the image pipeline into the downstream samples.
+//
+// Threads: application threads (connection, stream configuration, IKV20X),
+// the framework's worker (the frame loop, OpenCamera and CloseCamera), and on
+// machines with more than one processor the capture thread (frame reads).
+//
+// Locking:
+// - the filter's state lock: connection, media types, stream configuration,
+//   SetVideoSize;
+// - m_deviceLock: m_device while it is opened and closed (the worker is the
+//   only thread that opens and closes it), the multi-field settings, the
+//   rebuilding of the tables, and the colour, tone and flip stage of every
+//   frame;
+// - m_bufferListLock: the free and ready lists only, held for one link or
+//   unlink and never together with another lock. The capture thread takes no
+//   other lock and uses the device link without m_deviceLock: CloseCamera
+//   joins it before it takes m_deviceLock to free the link.
+// Single-field settings are aligned words read and written without a lock.
+
+#include "framework/handles.h"
+#include "framework/source_stream.h"
+#include "imaging/frame_pipeline.h"
+#include "settings/camera_settings.h"
+#include "settings/ikv20x.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace kv20x {
+
+struct DeviceLink;
+
+// One raw frame buffer of the capture hand-off.
+struct FrameNode {
+    static constexpr std::uint32_t kDataBytes = 2048u * 1536u + 512u;
+    FrameNode* next = nullptr;
+    std::uint8_t data[kDataBytes];
+};
+
+class CPushPinKV20X final : public CSourceStream,
+                            public IAMStreamConfig,
+                            public IKsPropertySet,
+                            public ISpecifyPropertyPages,
+                            public IKV20X,
+                            private FrameHooks {
+public:
+    CPushPinKV20X(HRESULT* result, CSource* filter);
+    ~CPushPinKV20X() override;
+
+    KV20X_DELEGATE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** object) override;
+
+    // Connection (the framework calls these).
+    HRESULT GetMediaType(int position, CMediaType* type) override;
+    using CSourceStream::GetMediaType;
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT SetMediaType(const CMediaType* type) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT Inactive() override;
+
+    // Streaming (on the worker thread).
+    HRESULT FillBuffer(IMediaSample* sample) override;
+    HRESULT OnThreadCreate() override;
+    HRESULT OnThreadDestroy() override;
+    HRESULT OnThreadStartPlay() override;
+    HRESULT DoBufferProcessingLoop() override;
+
+    // IQualityControl: the pin does not act on quality messages.
+    HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* self, Quality quality) override;
+
+    // IAMStreamConfig
+    HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* type) override;
+    HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** type) override;
+    HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
+    HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+    // IKsPropertySet: the pin category.
+    HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes, LPVOID data,
+                                  DWORD dataBytes) override;
+    HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes, LPVOID data,
+                                  DWORD dataBytes, DWORD* returned) override;
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+    // ISpecifyPropertyPages: the video size page.
+    HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
+
+    // IKV20X
+    HRESULT STDMETHODCALLTYPE GetVideoSize(int* size) override;
+    HRESULT STDMETHODCALLTYPE SetVideoSize(int size) override;
+    HRESULT STDMETHODCALLTYPE GetWhiteBalance(BOOL* autoWhiteBalance, BYTE* red, BYTE* green, BYTE* blue) override;
+    HRESULT STDMETHODCALLTYPE SetWhiteBalance(BOOL autoWhiteBalance, BYTE red, BYTE green, BYTE blue) override;
+    HRESULT STDMETHODCALLTYPE GetExposure(BOOL* autoExposure, BYTE* target, WORD* exposureRows, WORD* gain) override;
+    HRESULT STDMETHODCALLTYPE SetExposure(BOOL autoExposure, BYTE target, WORD exposureRows, WORD gain) override;
+    HRESULT STDMETHODCALLTYPE GetSpeed(BYTE* speed) override;
+    HRESULT STDMETHODCALLTYPE SetSpeed(BYTE speed) override;
+    HRESULT STDMETHODCALLTYPE GetGamma(BYTE* gamma) override;
+    HRESULT STDMETHODCALLTYPE SetGamma(BYTE gamma) override;
+    HRESULT STDMETHODCALLTYPE GetContrast(BYTE* contrast) override;
+    HRESULT STDMETHODCALLTYPE SetContrast(BYTE contrast) override;
+    HRESULT STDMETHODCALLTYPE GetColorEnhancement(BOOL* enabled, BYTE* saturation) override;
+    HRESULT STDMETHODCALLTYPE SetColorEnhancement(BOOL enabled, BYTE saturation) override;
+    HRESULT STDMETHODCALLTYPE GetMonoMode(BOOL* mono) override;
+    HRESULT STDMETHODCALLTYPE SetMonoMode(BOOL mono) override;
+    HRESULT STDMETHODCALLTYPE GetVerticalFlip(BOOL* upright) override;
+    HRESULT STDMETHODCALLTYPE SetVerticalFlip(BOOL upright) override;
+    HRESULT STDMETHODCALLTYPE SetPowerFrequency(BOOL fiftyHertz) override;
+    HRESULT STDMETHODCALLTYPE GetPowerFrequency(BOOL* fiftyHertz) override;
+    HRESULT STDMETHODCALLTYPE SaveSettings() override;
+    HRESULT STDMETHODCALLTYPE SelectParameterGroup(BYTE group) override;
+    HRESULT STDMETHODCALLTYPE GetParameterGroup(BYTE* group) override;
+    HRESULT STDMETHODCALLTYPE GetHorizontalMirror(BOOL* mirror) override;
+    HRESULT STDMETHODCALLTYPE SetHorizontalMirror(BOOL mirror) override;
+    HRESULT STDMETHODCALLTYPE GetRowTime(LONG* microseconds) override;
+
+    // Whether frames are read on a capture thread of the pin's own.
+    bool UsesCaptureThread() const { return m_multiProcessor; }
+
+private:
+    // The media type of size `index` as the pin offers it.
+    HRESULT BuildMediaType(CMediaType* type, int index);
+    // Width and height of the connected type; false when there is none.
+    bool ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const;
+
+    DeviceLink* OpenCamera();
+    void CloseCamera();
+
+    // Capture hand-off.
+    void ResetFrameLists();
+    void StartCapture();
+    void StopCapture();
+    enum class Take { Frame, None, Unhealthy };
+    Take TakeReadyFrame(FrameNode** node);
+    void ReturnFrame(FrameNode* node);
+    DWORD CaptureLoop();
+    static DWORD WINAPI CaptureThreadProc(LPVOID pin);
+
+    // The frame pipeline's hooks.
+    void WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows) override;
+    void ReleaseRaw() override;
+    void LockSettings() override { m_deviceLock.Lock(); }
+    void UnlockSettings() override { m_deviceLock.Unlock(); }
+
+    // Runs the pipeline on one raw frame into the sample and stamps it.
+    HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
+                         std::int32_t height);
+    // A failure of the frame source while the graph is stopping is no error.
+    HRESULT StoppingOr(HRESULT failure);
+    // Ends a worker that is still running when the pin goes away.
+    void StopWorker();
+
+    REFERENCE_TIME m_streamTime = 0;
+    std::unique_ptr<DeviceLink> m_device;
+    CritSec m_deviceLock;
+    volatile LONG m_formatLocked = 0;
+    FrameTables m_tables;
+    CameraSettings m_settings;
+
+    bool m_multiProcessor = false;
+    CritSec m_bufferListLock;
+    UniqueHandle m_freeBufferEvent;
+    UniqueHandle m_frameReadyEvent;
+    UniqueHandle m_captureThread;
+    volatile LONG m_captureHealthy = 0;
+    volatile LONG m_keepCapturing = 0;
+    FrameNode* m_readyList = nullptr;
+    FrameNode* m_freeList = nullptr;
+    FrameNode m_nodes[3];
+    FrameNode* m_heldNode = nullptr;  // the node the pump is converting
+
+    DefectTable m_defectTable;
+    std::atomic<bool> m_stopping{false};  // the graph is stopping this run: cancelled reads are no failure
+};
+
+}  // namespace kv20x

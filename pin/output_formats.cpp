@@ -1,0 +1,276 @@
+// The capture pin's connection side: the three RGB24 media types, buffer
+// sizing, IAMStreamConfig and IKsPropertySet. Locking rules: capture_pin.h.
+
+#include "pin/capture_pin.h"
+
+#include <ks.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "settings/size_mode.h"
+
+namespace kv20x {
+
+namespace {
+
+// The size index of exactly (width, height), or -1. A negative (top-down)
+// height is none of the pin's sizes.
+int SizeIndexOf(LONG width, LONG height)
+{
+    for (int index = 0; index < kSizeModeCount; ++index)
+        if (width == SizeModeWidth(index) && height == SizeModeHeight(index))
+            return index;
+    return -1;
+}
+
+// The bitmap header of a type, read only from a block that holds a whole
+// VIDEOINFOHEADER; null otherwise.
+const BITMAPINFOHEADER* VideoHeader(const AM_MEDIA_TYPE* type)
+{
+    if (type->formattype != FORMAT_VideoInfo || !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER))
+        return nullptr;
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
+}
+
+// Uncompressed RGB24 video in fixed-size samples, with a readable header.
+const BITMAPINFOHEADER* Rgb24Header(const AM_MEDIA_TYPE* type)
+{
+    if (type->majortype != MEDIATYPE_Video || !type->bFixedSizeSamples || type->subtype != MEDIASUBTYPE_RGB24)
+        return nullptr;
+    return VideoHeader(type);
+}
+
+LONG ToLong(std::int64_t value)
+{
+    return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<LONG>(value);
+}
+
+}  // namespace
+
+HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
+{
+    if (!type)
+        return E_POINTER;
+    if (index < 0)
+        return E_INVALIDARG;
+    if (index >= kSizeModeCount)
+        return VFW_S_NO_MORE_ITEMS;
+    AutoLock lock(*m_source->pStateLock());
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    if (!info)
+        return E_OUTOFMEMORY;
+    std::memset(info, 0, sizeof *info);
+    // An honest frame time: the platform's AVI multiplexer refuses a stream
+    // without one.
+    info->AvgTimePerFrame = FrameDuration100ns(index, m_settings.Speed, m_settings.ExposureTime);
+    BITMAPINFOHEADER& header = info->bmiHeader;
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = SizeModeWidth(index);
+    header.biHeight = SizeModeHeight(index);  // positive: a bottom-up bitmap
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = SizeModeImageBytes(index);
+    type->majortype = MEDIATYPE_Video;
+    type->subtype = MEDIASUBTYPE_RGB24;
+    type->formattype = FORMAT_VideoInfo;
+    type->bTemporalCompression = FALSE;
+    type->SetSampleSize(header.biSizeImage);
+    return S_OK;
+}
+
+HRESULT CPushPinKV20X::GetMediaType(int position, CMediaType* type)
+{
+    if (!type)
+        return E_POINTER;
+    if (position < 0)
+        return E_INVALIDARG;
+    return BuildMediaType(type, position);
+}
+
+HRESULT CPushPinKV20X::CheckMediaType(const CMediaType* type)
+{
+    if (!type)
+        return E_POINTER;
+    const BITMAPINFOHEADER* header = Rgb24Header(type);
+    const SizeMode size = m_settings.eKV20XSize;
+    if (!header || header->biWidth != SizeModeWidth(size) ||
+        std::llabs(static_cast<long long>(header->biHeight)) != SizeModeHeight(size))
+        return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT CPushPinKV20X::SetMediaType(const CMediaType* type)
+{
+    AutoLock lock(*m_source->pStateLock());
+    const BITMAPINFOHEADER* header = VideoHeader(type);
+    if (!header)
+        return E_UNEXPECTED;
+    if (header->biBitCount != 24)
+        return E_INVALIDARG;
+    const int index = SizeIndexOf(header->biWidth, header->biHeight);
+    if (index < 0)
+        return E_INVALIDARG;
+    if (m_formatLocked && index != m_settings.eKV20XSize)
+        return E_INVALIDARG;
+    const HRESULT hr = CSourceStream::SetMediaType(type);
+    if (SUCCEEDED(hr))
+        m_settings.eKV20XSize = index;
+    return hr;
+}
+
+bool CPushPinKV20X::ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const
+{
+    const BITMAPINFOHEADER* header = VideoHeader(&m_mt);
+    if (!header)
+        return false;
+    *width = header->biWidth;
+    *height = header->biHeight;
+    *imageBytes = BitmapRowBytes(header->biWidth, header->biBitCount) *
+                  static_cast<std::uint32_t>(std::llabs(static_cast<long long>(header->biHeight)));
+    return true;
+}
+
+HRESULT CPushPinKV20X::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request)
+{
+    if (!allocator || !request)
+        return E_POINTER;
+    {
+        AutoLock lock(*m_source->pStateLock());
+        std::int32_t width = 0, height = 0;
+        std::uint32_t imageBytes = 0;
+        if (!ConnectedGeometry(&width, &height, &imageBytes))
+            return E_UNEXPECTED;
+        if (request->cBuffers == 0)
+            request->cBuffers = 3;
+        // A peer's type may leave biSizeImage 0 (legal for RGB): the buffers
+        // still have to hold the whole picture.
+        const std::uint32_t stated = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.pbFormat)->bmiHeader.biSizeImage;
+        request->cbBuffer = static_cast<long>(stated > imageBytes ? stated : imageBytes);
+    }
+    ALLOCATOR_PROPERTIES actual{};
+    const HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
+{
+    if (!type)
+        return E_POINTER;
+    const BITMAPINFOHEADER* header = Rgb24Header(type);
+    const int index = header ? SizeIndexOf(header->biWidth, header->biHeight) : -1;
+    if (index < 0)
+        return E_INVALIDARG;
+    AutoLock lock(*m_source->pStateLock());
+    if (!IsConnected()) {
+        if (index != m_settings.eKV20XSize)
+            m_settings.eKV20XSize = index;
+        m_formatLocked = 1;
+        return S_OK;
+    }
+    if (!m_source->IsStopped())
+        return VFW_E_WRONG_STATE;
+    // Connected and stopped: the size in use stays; no reconnection starts.
+    m_formatLocked = 1;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetFormat(AM_MEDIA_TYPE** type)
+{
+    if (!type)
+        return E_POINTER;
+    CMediaType current;
+    const HRESULT hr = BuildMediaType(&current, m_settings.eKV20XSize);
+    if (hr != S_OK)
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    AM_MEDIA_TYPE* copy = CreateMediaType(&current);
+    if (!copy)
+        return E_OUTOFMEMORY;
+    *type = copy;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetNumberOfCapabilities(int* count, int* size)
+{
+    if (count)
+        *count = kSizeModeCount;
+    if (size)
+        *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps)
+{
+    if (index < 0)
+        return E_INVALIDARG;
+    if (index >= kSizeModeCount)
+        return S_FALSE;
+    CMediaType offered;
+    const HRESULT hr = BuildMediaType(&offered, index);
+    if (hr != S_OK)
+        return hr;
+    if (!offered.pbFormat)
+        return E_UNEXPECTED;
+    if (caps) {
+        VIDEO_STREAM_CONFIG_CAPS config;
+        std::memset(&config, 0, sizeof config);
+        const SIZE size = {SizeModeWidth(index), SizeModeHeight(index)};
+        config.guid = FORMAT_VideoInfo;
+        config.InputSize = config.MinCroppingSize = config.MaxCroppingSize = size;
+        config.MinOutputSize = config.MaxOutputSize = size;
+        // The shortest frame is the fast clock with an exposure inside the
+        // window; the longest the normal clock at the longest exposure.
+        config.MinFrameInterval = FrameDuration100ns(index, 1, 1);
+        config.MaxFrameInterval = FrameDuration100ns(index, 0, 4000);
+        config.MinBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 8);
+        // 2048 x 1536 at 240 bits per sample byte does not fit the field.
+        config.MaxBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 240);
+        std::memcpy(caps, &config, sizeof config);
+    }
+    if (type) {
+        *type = CreateMediaType(&offered);
+        if (!*type)
+            return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::Set(REFGUID, DWORD, LPVOID, DWORD, LPVOID, DWORD)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataBytes,
+                                            DWORD* returned)
+{
+    if (set != AMPROPSETID_Pin)
+        return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!data && !returned)
+        return E_POINTER;
+    if (returned)
+        *returned = sizeof(GUID);
+    if (!data)
+        return S_OK;  // a size query
+    if (dataBytes < sizeof(GUID))
+        return E_UNEXPECTED;
+    *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinKV20X::QuerySupported(REFGUID set, DWORD id, DWORD* support)
+{
+    if (set != AMPROPSETID_Pin)
+        return E_PROP_SET_UNSUPPORTED;
+    if (id != AMPROPERTY_PIN_CATEGORY)
+        return E_PROP_ID_UNSUPPORTED;
+    if (support)
+        *support = KSPROPERTY_SUPPORT_GET;
+    return S_OK;
+}
+
+}  // namespace kv20x

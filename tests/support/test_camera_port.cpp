@@ -1,0 +1,58 @@
+#include "support/test_camera_port.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "pin/camera_port.h"
+
+namespace kv20x {
+
+namespace {
+std::mutex g_lock;
+std::shared_ptr<simcam::SimulatedCamera> g_camera;
+std::atomic<int> g_processors{2};
+}  // namespace
+
+namespace test {
+
+void UseCamera(std::shared_ptr<simcam::SimulatedCamera> camera)
+{
+    std::lock_guard lock(g_lock);
+    g_camera = std::move(camera);
+}
+
+void UseProcessorCount(int count)
+{
+    g_processors = count;
+}
+
+}  // namespace test
+
+// No camera chosen: a port that never opens, as on a machine without one.
+class MissingPort final : public DevicePort {
+public:
+    bool Open(const char*) override { return false; }
+    bool Control(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t, std::uint32_t*) override
+    {
+        return false;
+    }
+    bool QueueRead(int, void*, std::uint32_t) override { return false; }
+    bool WaitRead(int, std::uint32_t*) override { return false; }
+    void CancelReads() override {}
+    void Delay(std::uint32_t) override {}
+};
+
+std::unique_ptr<DevicePort> OpenCameraPort()
+{
+    std::lock_guard lock(g_lock);
+    if (!g_camera)
+        return std::make_unique<MissingPort>();
+    return g_camera->CreatePort();
+}
+
+int ProcessorCount()
+{
+    return g_processors;
+}
+
+}  // namespace kv20x

@@ -1,0 +1,265 @@
+// The capture pin streaming from the simulated camera through the real
+// Filter Graph: pictures, sample times, both modes, and every way a stream
+// can end.
+
+#include <thread>
+
+#include "support/pin_fixture.h"
+
+namespace kv20x::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Runs each test with one processor (frames read on the worker) and with two
+// (a capture thread).
+class CapturePin : public FilterFixture, public ::testing::WithParamInterface<int> {
+protected:
+    int Processors() const override { return GetParam(); }
+    void TurnAutoExposureOff() { ASSERT_EQ(PinControl()->SetExposure(FALSE, 100, 300, 20), S_OK); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Modes, CapturePin, ::testing::Values(1, 2),
+                         [](const auto& mode) { return mode.param == 1 ? "OneProcessor" : "TwoProcessors"; });
+
+TEST_P(CapturePin, StreamsEverySizeWithContiguousTimesAndExactPictures)
+{
+    TurnAutoExposureOff();
+    for (SizeMode size : {0, 1, 2}) {
+        SCOPED_TRACE(size);
+        ASSERT_EQ(PinControl()->SetVideoSize(size), S_OK);
+        collector.Clear();
+        collector.KeepData(3);
+        ConnectToGrabber();
+        EXPECT_EQ(pin->UsesCaptureThread(), GetParam() > 1);
+        camera->ClearLog();
+        ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+        ASSERT_TRUE(collector.WaitFor(3));
+        grabberGraph.control->Stop();
+
+        const auto samples = collector.Samples();
+        const auto frames = camera->Frames();
+        const REFERENCE_TIME duration = FrameDuration100ns(size, 0, 300);
+        ASSERT_GE(frames.size(), 3u);
+        CameraSettings settings;
+        settings.AutoExposure = 0;
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(samples[i].start, static_cast<REFERENCE_TIME>(i) * duration);
+            EXPECT_EQ(samples[i].stop, static_cast<REFERENCE_TIME>(i + 1) * duration);
+            EXPECT_TRUE(samples[i].syncPoint);
+            ASSERT_EQ(samples[i].data.size(), SizeModeImageBytes(size));
+            EXPECT_EQ(frames[i].width, static_cast<std::uint32_t>(SizeModeWidth(size)));
+            EXPECT_TRUE(samples[i].data == ExpectedPicture(*camera, frames[i], size, settings)) << "sample " << i;
+        }
+        grabberGraph.Release();
+    }
+}
+
+TEST_P(CapturePin, ARejectedFrameGivesNoSampleAndTheStreamGoesOn)
+{
+    TurnAutoExposureOff();
+    camera->SetFramePlan({.extraChunk = 1});
+    collector.KeepData(3);
+    ConnectToGrabber();
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(3));
+    grabberGraph.control->Stop();
+    const auto samples = collector.Samples();
+    const auto frames = camera->Frames();
+    // Frame 1 arrived one chunk too long; its tail made frame 2 lose its
+    // start, so the third sample shows frame 3.
+    CameraSettings settings;
+    settings.AutoExposure = 0;
+    EXPECT_TRUE(samples[0].data == ExpectedPicture(*camera, frames[0], 1, settings));
+    EXPECT_TRUE(samples[1].data == ExpectedPicture(*camera, frames[2], 1, settings));
+    EXPECT_EQ(samples[1].start, samples[0].stop) << "times stay contiguous over a dropped frame";
+}
+
+TEST_P(CapturePin, FirstSampleOfEveryRunStartsAtZero)
+{
+    ConnectToGrabber();
+    for (int run = 0; run < 2; ++run) {
+        collector.Clear();
+        ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+        ASSERT_TRUE(collector.WaitFor(2));
+        grabberGraph.control->Stop();
+        const auto samples = collector.Samples();
+        EXPECT_EQ(samples[0].start, 0);
+        EXPECT_EQ(samples[1].start, samples[0].stop);
+    }
+}
+
+TEST_P(CapturePin, AutoExposureDrivesTheSensorAndTheSampleTimesFollow)
+{
+    // A bright target for the chart: the exposure steps lengthen the
+    // exposure and raise the gain.
+    ASSERT_EQ(PinControl()->SetExposure(TRUE, 200, 300, 20), S_OK);
+    ConnectToGrabber();
+    camera->ClearLog();
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(12));
+    grabberGraph.control->Stop();
+    const auto writes = camera->RegisterWrites();
+    // Gain, then exposure, for every step (the device start writes them the
+    // other way round).
+    size_t steps = 0;
+    for (size_t i = 0; i + 1 < writes.size(); ++i)
+        if (writes[i].reg == 53 && writes[i + 1].reg == 9)
+            ++steps;
+    EXPECT_GE(steps, 3u);
+    BOOL autoExposure = FALSE;
+    BYTE target = 0;
+    WORD rows = 0, gain = 0;
+    PinControl()->GetExposure(&autoExposure, &target, &rows, &gain);
+    EXPECT_GT(rows + gain, 300 + 20);
+    const auto samples = collector.Samples();
+    for (size_t i = 1; i < samples.size(); ++i)
+        EXPECT_EQ(samples[i].start, samples[i - 1].stop);
+}
+
+TEST_P(CapturePin, OneShotWhiteBalanceIsServedByExactlyOneFrame)
+{
+    TurnAutoExposureOff();
+    ConnectToGrabber();
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(1));
+    ASSERT_EQ(PinControl()->SetWhiteBalance(TRUE, 64, 64, 64), S_OK);
+    BOOL pending = TRUE;
+    BYTE r = 0, g = 0, b = 0;
+    for (int poll = 0; poll < 2000 && pending; ++poll) {
+        ::Sleep(1);
+        PinControl()->GetWhiteBalance(&pending, &r, &g, &b);
+    }
+    EXPECT_FALSE(pending);
+    // The chart's grey ground through the sensor's weak red and blue: the
+    // estimate lifts both.
+    EXPECT_EQ(g, 64);
+    EXPECT_GT(r, 80);
+    EXPECT_GT(b, 80);
+    const size_t seen = collector.Count();
+    ASSERT_TRUE(collector.WaitFor(seen + 3));
+    BYTE r2 = 0, g2 = 0, b2 = 0;
+    PinControl()->GetWhiteBalance(&pending, &r2, &g2, &b2);
+    EXPECT_EQ(r2, r) << "no later frame measures again";
+    EXPECT_EQ(b2, b);
+    grabberGraph.control->Stop();
+}
+
+TEST_P(CapturePin, ASampleBufferSmallerThanThePictureEndsTheStreamWithAnError)
+{
+    sink.shortBy = 1024;
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(5000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), E_FAIL);
+    EXPECT_EQ(sink.endOfStream, 1);
+    EXPECT_EQ(sink.ReceivedCount(), 0u);
+    sinkGraph.control->Stop();
+}
+
+TEST_P(CapturePin, StopReturnsPromptlyFromAStalledCameraAndSendsNothing)
+{
+    camera->SetFramePlan({.stallFrom = 2});
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
+        ::Sleep(10);
+    ASSERT_EQ(sink.ReceivedCount(), 2u);
+    ::Sleep(200);  // the reads of frame 2 are now pending for good
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
+    EXPECT_EQ(sink.endOfStream, 0) << "a stop is no end of stream";
+    EXPECT_FALSE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(100)));
+    EXPECT_FALSE(camera->Streaming());
+}
+
+TEST_P(CapturePin, AReadFailureEndsTheStreamAndTheNextStartIsHealthy)
+{
+    camera->SetFramePlan({.failRead = 2, .failReadIndex = 1});
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(5000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), E_FAIL);
+    EXPECT_EQ(sink.endOfStream, 1);
+    // Frames 0 and 1 came whole; with a capture thread, one of them may
+    // still have been waiting for the pump when the failure ended the run.
+    EXPECT_LE(sink.ReceivedCount(), 2u);
+    EXPECT_GE(sink.ReceivedCount(), GetParam() == 1 ? 2u : 1u);
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+
+    camera->SetFramePlan({});
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 5; ++wait)
+        ::Sleep(10);
+    EXPECT_GE(sink.ReceivedCount(), 5u);
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, ACameraThatVanishesWhileThePumpWaitsIsReportedAtOnce)
+{
+    // Paced by the clock: the pump waits for a frame most of the time.
+    camera->SetPacing(simcam::SimulatedCamera::Pacing::RealTime);
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 1; ++wait)
+        ::Sleep(10);
+    camera->SetFaults(simcam::kFaultVanished);
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(1000)));
+    EXPECT_EQ(sink.endOfStream, 1);
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, ACameraThatIsMissingFailsThePauseUntilItIsThere)
+{
+    ConnectToSink();
+    UseCamera(nullptr);
+    EXPECT_EQ(Filter()->Pause(), E_FAIL);
+    EXPECT_FALSE(pin->ThreadExists());
+    Filter()->Stop();
+    UseCamera(camera);
+    ASSERT_EQ(Filter()->Run(0), S_OK);
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
+        ::Sleep(10);
+    EXPECT_GE(sink.ReceivedCount(), 2u);
+    EXPECT_EQ(Filter()->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, StoppingShutsTheCameraDownInOrder)
+{
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
+        ::Sleep(10);
+    camera->ClearLog();
+    ASSERT_EQ(sinkGraph.control->Stop(), S_OK);
+    std::vector<std::string> words;
+    for (const auto& entry : camera->Log())
+        if (entry.kind != simcam::LogKind::Control || entry.request != 0x0B || entry.index == 7)
+            words.push_back(entry.kind == simcam::LogKind::Cancel  ? "CANCEL"
+                            : entry.kind == simcam::LogKind::Close ? "CLOSE"
+                            : entry.request == 0x01               ? "SC" + std::to_string(entry.value)
+                                                                   : "W7=" + std::to_string(entry.value));
+    // Reads cancelled, then streaming off, the sensor idle, the device closed.
+    ASSERT_GE(words.size(), 5u);
+    EXPECT_EQ(words.front(), "CANCEL");
+    EXPECT_EQ(std::vector<std::string>(words.end() - 4, words.end()),
+              (std::vector<std::string>{"SC1", "SC0", "W7=0", "CLOSE"}));
+}
+
+TEST_P(CapturePin, ReleasingAStreamingFilterStopsItCleanly)
+{
+    // No graph: nothing but the host's release can stop the filter.
+    ASSERT_EQ(Pin()->Connect(&sink, nullptr), S_OK);
+    ASSERT_EQ(Filter()->Run(0), S_OK);
+    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
+        ::Sleep(10);
+    // The host drops its last reference without stopping.
+    ReleaseEverything();
+    EXPECT_FALSE(camera->Streaming());
+}
+
+}  // namespace
+}  // namespace kv20x::test

@@ -1,0 +1,243 @@
+// The capture pin's formats, buffer sizing and configuration interfaces.
+
+#include "support/pin_fixture.h"
+
+#include <ks.h>
+
+#include <cstring>
+
+#include "module/class_ids.h"
+
+namespace kv20x::test {
+namespace {
+
+class OutputFormats : public FilterFixture {};
+
+CMediaType Rgb24(LONG width, LONG height)
+{
+    CMediaType type;
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+    std::memset(info, 0, sizeof *info);
+    info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info->bmiHeader.biWidth = width;
+    info->bmiHeader.biHeight = height;
+    info->bmiHeader.biPlanes = 1;
+    info->bmiHeader.biBitCount = 24;
+    info->bmiHeader.biSizeImage = static_cast<DWORD>(width * (height < 0 ? -height : height) * 3);
+    type.majortype = MEDIATYPE_Video;
+    type.subtype = MEDIASUBTYPE_RGB24;
+    type.formattype = FORMAT_VideoInfo;
+    type.SetSampleSize(info->bmiHeader.biSizeImage);
+    return type;
+}
+
+const VIDEOINFOHEADER* Info(const AM_MEDIA_TYPE* type)
+{
+    return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+}
+
+TEST_F(OutputFormats, OffersTheThreeSizesInOrderButAcceptsOnlyTheCurrentOne)
+{
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(Pin()->EnumMediaTypes(&types), S_OK);
+    const LONG sizes[3][2] = {{2048, 1536}, {1024, 768}, {640, 480}};
+    for (const auto& size : sizes) {
+        AM_MEDIA_TYPE* type = nullptr;
+        ASSERT_EQ(types->Next(1, &type, nullptr), S_OK);
+        EXPECT_EQ(type->majortype, MEDIATYPE_Video);
+        EXPECT_EQ(type->subtype, MEDIASUBTYPE_RGB24);
+        EXPECT_EQ(type->formattype, FORMAT_VideoInfo);
+        EXPECT_TRUE(type->bFixedSizeSamples);
+        EXPECT_FALSE(type->bTemporalCompression);
+        EXPECT_EQ(type->pUnk, nullptr);
+        ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
+        const BITMAPINFOHEADER& header = Info(type)->bmiHeader;
+        EXPECT_EQ(header.biSize, 40u);
+        EXPECT_EQ(header.biWidth, size[0]);
+        EXPECT_EQ(header.biHeight, size[1]);
+        EXPECT_EQ(header.biPlanes, 1);
+        EXPECT_EQ(header.biBitCount, 24);
+        EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
+        EXPECT_EQ(header.biSizeImage, static_cast<DWORD>(size[0] * size[1] * 3));
+        EXPECT_EQ(type->lSampleSize, header.biSizeImage);
+        EXPECT_EQ(Info(type)->AvgTimePerFrame, FrameDuration100ns(static_cast<SizeMode>(&size - sizes), 0, 300));
+        EXPECT_EQ(Pin()->QueryAccept(type), size[0] == 1024 ? S_OK : S_FALSE);
+        DeleteMediaType(type);
+    }
+    AM_MEDIA_TYPE* none = nullptr;
+    EXPECT_EQ(types->Next(1, &none, nullptr), S_FALSE);
+    CMediaType past;
+    EXPECT_EQ(pin->GetMediaType(3, &past), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(pin->GetMediaType(-1, &past), E_INVALIDARG);
+}
+
+TEST_F(OutputFormats, ATopDownTypePassesTheCheckButCannotBeSet)
+{
+    const CMediaType topDown = Rgb24(1024, -768);
+    EXPECT_EQ(pin->CheckMediaType(&topDown), S_OK);
+    EXPECT_EQ(pin->SetMediaType(&topDown), E_INVALIDARG);
+
+    CMediaType variable = Rgb24(1024, 768);
+    variable.bFixedSizeSamples = FALSE;
+    EXPECT_EQ(pin->CheckMediaType(&variable), E_INVALIDARG);
+
+    CMediaType sixteen = Rgb24(1024, 768);
+    reinterpret_cast<VIDEOINFOHEADER*>(sixteen.pbFormat)->bmiHeader.biBitCount = 16;
+    EXPECT_EQ(pin->SetMediaType(&sixteen), E_INVALIDARG);
+}
+
+TEST_F(OutputFormats, MalformedTypesAreRefusedWithoutReadingPastTheirBlock)
+{
+    CMediaType shortBlock = Rgb24(1024, 768);
+    shortBlock.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+    EXPECT_EQ(pin->CheckMediaType(&shortBlock), E_INVALIDARG);
+    EXPECT_EQ(pin->SetMediaType(&shortBlock), E_UNEXPECTED);
+    EXPECT_EQ(PinControl()->GetVideoSize(nullptr), E_FAIL);
+    shortBlock.cbFormat = sizeof(VIDEOINFOHEADER);
+
+    CMediaType otherFormat = Rgb24(1024, 768);
+    otherFormat.formattype = FORMAT_VideoInfo2;
+    EXPECT_EQ(pin->CheckMediaType(&otherFormat), E_INVALIDARG);
+    EXPECT_EQ(pin->SetMediaType(&otherFormat), E_UNEXPECTED);
+    EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(&otherFormat), E_INVALIDARG);
+
+    CMediaType noBlock = Rgb24(1024, 768);
+    noBlock.ResetFormatBuffer();
+    EXPECT_EQ(pin->CheckMediaType(&noBlock), E_INVALIDARG);
+    EXPECT_EQ(pin->SetMediaType(&noBlock), E_UNEXPECTED);
+    EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(&noBlock), E_INVALIDARG);
+    EXPECT_EQ(pin->CheckMediaType(nullptr), E_POINTER);
+    EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(nullptr), E_POINTER);
+}
+
+TEST_F(OutputFormats, StreamCapsOfEachSize)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    int count = 0, size = 0;
+    EXPECT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
+    EXPECT_EQ(config->GetNumberOfCapabilities(nullptr, nullptr), S_OK);
+
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_EQ(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_EQ(config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)), E_INVALIDARG);
+
+    std::memset(&caps, 0xCD, sizeof caps);
+    ASSERT_EQ(config->GetStreamCaps(2, nullptr, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    EXPECT_EQ(caps.guid, FORMAT_VideoInfo);
+    EXPECT_EQ(caps.VideoStandard, 0u);
+    EXPECT_EQ(caps.InputSize.cx, 640);
+    EXPECT_EQ(caps.InputSize.cy, 480);
+    EXPECT_EQ(caps.MaxOutputSize.cx, 640);
+    EXPECT_EQ(caps.CropGranularityX, 0);
+    EXPECT_EQ(caps.MinBitsPerSecond, 7372800);
+    EXPECT_EQ(caps.MaxBitsPerSecond, 221184000);
+    // Honest frame intervals: 640 x 480 runs between 25 ms and 362 ms.
+    EXPECT_EQ(caps.MinFrameInterval, 250000);
+    EXPECT_EQ(caps.MaxFrameInterval, 3620000);
+
+    ASSERT_EQ(config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
+    EXPECT_EQ(caps.MaxBitsPerSecond, 0x7FFFFFFF) << "2,264,924,160 does not fit the field";
+    EXPECT_EQ(caps.MinFrameInterval, 830000);
+    EXPECT_EQ(Info(type)->bmiHeader.biWidth, 2048);
+    DeleteMediaType(type);
+}
+
+TEST_F(OutputFormats, SetFormatChoosesTheSizeOfTheNextConnection)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    CMediaType svga = Rgb24(800, 600);
+    EXPECT_EQ(config->SetFormat(&svga), E_INVALIDARG);
+    CMediaType vga = Rgb24(640, 480);
+    ASSERT_EQ(config->SetFormat(&vga), S_OK);
+    int size = -1;
+    PinControl()->GetVideoSize(&size);
+    EXPECT_EQ(size, 2);
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(config->GetFormat(&current), S_OK);
+    EXPECT_EQ(Info(current)->bmiHeader.biWidth, 640);
+    DeleteMediaType(current);
+    // From now on the connection takes no other size.
+    const CMediaType half = Rgb24(1024, 768);
+    EXPECT_EQ(pin->SetMediaType(&half), E_INVALIDARG);
+    EXPECT_EQ(pin->SetMediaType(&vga), S_OK);
+}
+
+TEST_F(OutputFormats, SetFormatOnAConnectedPinNeverChangesTheSizeInUse)
+{
+    ConnectToGrabber();
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    CMediaType vga = Rgb24(640, 480);
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    EXPECT_EQ(config->SetFormat(&vga), VFW_E_WRONG_STATE);
+    grabberGraph.control->Stop();
+    EXPECT_EQ(config->SetFormat(&vga), S_OK);
+    int size = -1;
+    PinControl()->GetVideoSize(&size);
+    EXPECT_EQ(size, 1);
+}
+
+TEST_F(OutputFormats, BufferSizing)
+{
+    ConnectToGrabber();
+    ComPtr<IMemAllocator> allocator;
+    ASSERT_EQ(::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                 reinterpret_cast<void**>(allocator.GetAddressOf())),
+              S_OK);
+    ALLOCATOR_PROPERTIES request{0, 0, 1, 0}, granted{};
+    ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
+    allocator->GetProperties(&granted);
+    EXPECT_EQ(granted.cBuffers, 3);
+    EXPECT_EQ(granted.cbBuffer, 2359296);
+    request = {5, 0, 1, 0};
+    ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
+    allocator->GetProperties(&granted);
+    EXPECT_EQ(granted.cBuffers, 5);
+    EXPECT_EQ(pin->DecideBufferSize(nullptr, &request), E_POINTER);
+    EXPECT_EQ(pin->DecideBufferSize(allocator.Get(), nullptr), E_POINTER);
+}
+
+TEST_F(OutputFormats, PinCategoryIsCapture)
+{
+    IKsPropertySet* properties = static_cast<IKsPropertySet*>(pin);
+    DWORD returned = 0;
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, &returned), S_OK);
+    EXPECT_EQ(returned, 16u);
+    GUID category = GUID_NULL;
+    BYTE small[12];
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, small, sizeof small, &returned),
+              E_UNEXPECTED);
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof category, nullptr),
+              S_OK);
+    EXPECT_EQ(category, PIN_CATEGORY_CAPTURE);
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 0, nullptr), E_POINTER);
+    EXPECT_EQ(properties->Get(AMPROPSETID_Pin, 1, nullptr, 0, &category, sizeof category, &returned),
+              E_PROP_ID_UNSUPPORTED);
+    EXPECT_EQ(properties->Get(GUID_NULL, 0, nullptr, 0, &category, sizeof category, &returned), E_PROP_SET_UNSUPPORTED);
+    DWORD support = 0;
+    EXPECT_EQ(properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support), S_OK);
+    EXPECT_EQ(support, static_cast<DWORD>(KSPROPERTY_SUPPORT_GET));
+    EXPECT_EQ(properties->QuerySupported(GUID_NULL, 0, &support), E_PROP_SET_UNSUPPORTED);
+    EXPECT_EQ(properties->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof category),
+              E_NOTIMPL);
+}
+
+TEST_F(OutputFormats, PinPagesAndQuality)
+{
+    CAUUID pages{};
+    ASSERT_EQ(static_cast<ISpecifyPropertyPages*>(pin)->GetPages(&pages), S_OK);
+    ASSERT_EQ(pages.cElems, 1u);
+    EXPECT_EQ(pages.pElems[0], kClsidSizePage);
+    ::CoTaskMemFree(pages.pElems);
+    EXPECT_EQ(static_cast<ISpecifyPropertyPages*>(pin)->GetPages(nullptr), E_POINTER);
+    EXPECT_EQ(static_cast<IQualityControl*>(pin)->Notify(Filter(), Quality{}), E_FAIL);
+    PIN_INFO info;
+    ASSERT_EQ(Pin()->QueryPinInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"Out");
+    info.pFilter->Release();
+}
+
+}  // namespace
+}  // namespace kv20x::test

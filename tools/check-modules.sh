@@ -12,7 +12,14 @@ for dir in "$@"; do
     continue
   fi
   dump=$(x86_64-w64-mingw32-objdump -p "$module")
-  exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $2, $3; next} t{t=0}')
+  # "[ i] Name" lines: entry i carries ordinal base + i, the base being 1.
+  exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+    sed -n 's/^[[:space:]]*\[[[:space:]]*\([0-9]*\)\][[:space:]]*\(.*\)$/\1 \2/p' |
+    while read -r index name; do echo "$((index + 1)) $name"; done)
+  base=$(printf '%s\n' "$dump" | sed -n 's/.*Export Address Table -- Ordinal Base \([0-9]*\).*/\1/p')
+  if [ "$base" != "1" ]; then
+    echo "check-modules: $module has ordinal base '$base'"; status=1
+  fi
   expected=$'1 DllCanUnloadNow\n2 DllGetClassObject\n3 DllMain\n4 DllRegisterServer\n5 DllUnregisterServer'
   if [ "$exports" != "$expected" ]; then
     echo "check-modules: $module exports are wrong:"; printf '%s\n' "$exports"; status=1

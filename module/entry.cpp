@@ -1,0 +1,84 @@
+// The module's entry points: DllMain, the class objects, the unload test,
+// registration. Exported by name through kv20x.def (ordinals 1 to 5).
+
+#include <olectl.h>
+
+#include <new>
+
+#include "framework/unknown.h"
+#include "module/class_factory.h"
+#include "module/factory_table.h"
+#include "module/module_state.h"
+#include "module/registration.h"
+
+using namespace kv20x;
+
+namespace {
+
+void InitialiseTemplates(BOOL loading)
+{
+    for (int i = 0; i < g_factoryTemplateCount; ++i)
+        if (g_factoryTemplates[i].initialise)
+            g_factoryTemplates[i].initialise(loading, g_factoryTemplates[i].clsid);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
+{
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        SetChinesePages(IsSimplifiedChinese(::GetUserDefaultLangID()));
+        ::DisableThreadLibraryCalls(module);
+        SetModuleHandle(module);
+        InitialiseTemplates(TRUE);
+        break;
+    case DLL_PROCESS_DETACH:
+        InitialiseTemplates(FALSE);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IClassFactory)
+        return E_NOINTERFACE;
+    for (int i = 0; i < g_factoryTemplateCount; ++i) {
+        if (*g_factoryTemplates[i].clsid != clsid)
+            continue;
+        auto* factory = new (std::nothrow) CClassFactory(&g_factoryTemplates[i]);
+        if (!factory)
+            return E_OUTOFMEMORY;
+        factory->AddRef();
+        *object = static_cast<IClassFactory*>(factory);
+        return S_OK;
+    }
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllCanUnloadNow()
+{
+    return CClassFactory::ServerLocks() > 0 || LiveObjectCount() != 0 ? S_FALSE : S_OK;
+}
+
+STDAPI DllRegisterServer()
+{
+    const HRESULT hr = RegisterAllServers(ModuleHandle(), true);
+    if (FAILED(hr))
+        return hr;
+    return RegisterCaptureDevice(true);
+}
+
+STDAPI DllUnregisterServer()
+{
+    const HRESULT hr = RegisterAllServers(ModuleHandle(), false);
+    if (FAILED(hr))
+        return hr;
+    return RegisterCaptureDevice(false);
+}

@@ -1,0 +1,68 @@
+/* Resource ids of the property pages: dialog templates, title strings and
+   controls. Shared by the resource script and the pages. */
+#ifndef KV20X_UI_RESOURCE_H
+#define KV20X_UI_RESOURCE_H
+
+/* Dialog templates. */
+#define IDD_SIZE_CHINESE 103
+#define IDD_SIZE_ENGLISH 104
+#define IDD_SETUP_ENGLISH 142
+#define IDD_SETUP_CHINESE 143
+
+/* Page titles. */
+#define IDS_SIZE_CHINESE 113
+#define IDS_SIZE_ENGLISH 114
+#define IDS_SETUP_ENGLISH 119
+#define IDS_SETUP_CHINESE 120
+
+/* Size page radio buttons. */
+#define IDC_SIZE_2048 1001
+#define IDC_SIZE_1024 1002
+#define IDC_SIZE_640 1003
+
+/* Setup page. */
+#define IDC_COLOR_ENHANCEMENT 1002
+#define IDC_AUTO_EXPOSURE 1003
+#define IDC_GAMMA_EDIT 1004
+#define IDC_GAMMA_SPIN 1005
+#define IDC_CONTRAST_EDIT 1006
+#define IDC_CONTRAST_SPIN 1007
+#define IDC_VERTICAL_FLIP 1008
+#define IDC_HORIZONTAL_MIRROR 1009
+#define IDC_MONO_MODE 1010
+#define IDC_GAMMA_SLIDER 1011
+#define IDC_CONTRAST_SLIDER 1012
+#define IDC_SATURATION_SLIDER 1013
+#define IDC_SATURATION_EDIT 1014
+#define IDC_SATURATION_SPIN 1015
+#define IDC_TARGET_EDIT 1016
+#define IDC_TARGET_SLIDER 1017
+#define IDC_EXPOSURE_SLIDER 1018
+#define IDC_GAIN_SLIDER 1019
+#define IDC_DEFAULT 1020
+#define IDC_TARGET_SPIN 1021
+#define IDC_EXPOSURE_EDIT 1022
+#define IDC_AWB_ONCE 1023
+#define IDC_EXPOSURE_SPIN 1024
+#define IDC_GAIN_EDIT 1025
+#define IDC_GAIN_SPIN 1026
+#define IDC_RED_EDIT 1027
+#define IDC_SPEED_NORMAL 1028
+#define IDC_SPEED_HIGH 1029
+#define IDC_50HZ 1030
+#define IDC_60HZ 1031
+#define IDC_RED_SPIN 1032
+#define IDC_RED_SLIDER 1033
+#define IDC_GREEN_SLIDER 1034
+#define IDC_BLUE_SLIDER 1035
+#define IDC_GREEN_EDIT 1036
+#define IDC_GREEN_SPIN 1037
+#define IDC_BLUE_EDIT 1038
+#define IDC_BLUE_SPIN 1039
+#define IDC_GROUP_A 1045
+#define IDC_GROUP_B 1046
+#define IDC_GROUP_C 1047
+#define IDC_GROUP_D 1048
+#define IDC_SAVE 1049
+
+#endif

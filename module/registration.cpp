@@ -204,7 +204,8 @@ HRESULT RegisterCaptureDevice(bool registering)
     if (registering)
         return mapper->RegisterFilter(*filter.clsid, filter.name, nullptr, &CLSID_VideoInputDeviceCategory,
                                       filter.name, &g_captureRegistration);
-    return mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, filter.name, *filter.clsid);
+    // As for the default category: an entry that is not there is removed.
+    return Tolerant(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, filter.name, *filter.clsid));
 }
 
 }  // namespace kv20x

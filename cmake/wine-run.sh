@@ -18,7 +18,15 @@ fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 if [ $xvfb = 1 ]; then
+  # Wine's desktop belongs to the server session: a session started without
+  # a display cannot create windows, and one started on this Xvfb would be
+  # left without its display. So the program gets a session of its own.
+  wineserver -k 2>/dev/null; wineserver -w
   xvfb-run -a "$WINE64" "$@" >"$log" 2>&1 </dev/null
+  rc=$?
+  wineserver -k 2>/dev/null; wineserver -w
+  cat "$log"
+  exit $rc
 else
   "$WINE64" "$@" >"$log" 2>&1 </dev/null
 fi

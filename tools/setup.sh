@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake ninja-build g++ make
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth
+  wine wine64 xvfb xauth fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   ffmpeg valgrind
 )

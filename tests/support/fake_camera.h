@@ -5,6 +5,7 @@
 // or never.
 
 #include <windows.h>
+#include <vfwmsgs.h>
 
 #include <atomic>
 #include <string>

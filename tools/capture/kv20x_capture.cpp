@@ -1,0 +1,622 @@
+// kv20x-capture: records video from the Quorl T5R 3.1M Camera to an AVI file
+// through the platform's filter graph, using only public interfaces and the
+// camera's client header. Run `kv20x-capture --help` for the options.
+//
+// Threads: the main thread builds and runs the graph and reports progress;
+// the streaming thread hands every sample to the collector below (under its
+// lock) on its way to the AVI multiplexer.
+
+#include <windows.h>
+#include <dshow.h>
+#include <olectl.h>
+#include <qedit.h>
+
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/stream_file_sink.h"
+#include "common/png_writer.h"
+#include "settings/ikv20x.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr GUID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+constexpr GUID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+constexpr wchar_t kCameraName[] = L"Quorl T5R 3.1M Camera";
+
+enum ExitCode {
+    kOk = 0,
+    kFailed = 1,
+    kUsage = 2,
+    kNotRegistered = 3,
+    kNotConnected = 4,
+    kCameraFailed = 5,
+    kOutputFailed = 6,
+};
+
+struct Options {
+    bool list = false;
+    bool settings = false;
+    std::wstring device = kCameraName;
+    int width = 1024, height = 768;
+    double seconds = 3;
+    long frames = 0;  // 0: record for `seconds`
+    std::string output = "capture.avi";
+    std::string snapshot;
+    double stallSeconds = 3;
+    int gamma = -1, contrast = -1, saturation = -1, exposure = -1, gain = -1, speed = -1, hz = -1;
+    int mono = -1, mirror = -1, upright = -1;
+};
+
+void Usage()
+{
+    std::printf(
+        "usage: kv20x-capture [options]\n"
+        "  --list                 list the video input devices\n"
+        "  --device NAME          the camera (default \"Quorl T5R 3.1M Camera\")\n"
+        "  --size WxH             2048x1536, 1024x768 (default) or 640x480\n"
+        "  --seconds N            record N seconds (default 3)\n"
+        "  --frames N             record N frames instead\n"
+        "  --output FILE          the AVI file (default capture.avi); --output none records nothing\n"
+        "  --snapshot FILE        save the last frame, as PNG or (.bmp) BMP\n"
+        "  --settings             show the camera's property pages first\n"
+        "  --gamma N --contrast N --saturation N --speed 0|1 --hz 50|60\n"
+        "  --exposure ROWS --gain N   manual exposure (auto exposure off)\n"
+        "  --mono --mirror 0|1 --upright 0|1\n"
+        "  --stall-timeout S      give up when no frame comes for S seconds (default 3)\n"
+        "exit codes: 0 recorded, 2 usage, 3 camera not registered, 4 camera not connected,\n"
+        "            5 the camera failed while recording, 6 the files could not be written\n");
+}
+
+bool ParseOptions(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool value = i + 1 < argc;
+        auto number = [&](int& target) {
+            if (!value)
+                return false;
+            target = std::atoi(argv[++i]);
+            return true;
+        };
+        if (a == "--list")
+            o.list = true;
+        else if (a == "--settings")
+            o.settings = true;
+        else if (a == "--mono")
+            o.mono = 1;
+        else if (a == "--device" && value) {
+            const std::string name = argv[++i];
+            o.device.assign(name.begin(), name.end());
+        } else if (a == "--size" && value) {
+            if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2)
+                return false;
+        } else if (a == "--seconds" && value)
+            o.seconds = std::atof(argv[++i]);
+        else if (a == "--frames" && value)
+            o.frames = std::atol(argv[++i]);
+        else if (a == "--output" && value)
+            o.output = argv[++i];
+        else if (a == "--snapshot" && value)
+            o.snapshot = argv[++i];
+        else if (a == "--stall-timeout" && value)
+            o.stallSeconds = std::atof(argv[++i]);
+        else if (!((a == "--gamma" && number(o.gamma)) || (a == "--contrast" && number(o.contrast)) ||
+                   (a == "--saturation" && number(o.saturation)) || (a == "--exposure" && number(o.exposure)) ||
+                   (a == "--gain" && number(o.gain)) || (a == "--speed" && number(o.speed)) ||
+                   (a == "--hz" && number(o.hz)) || (a == "--mirror" && number(o.mirror)) ||
+                   (a == "--upright" && number(o.upright))))
+            return false;
+    }
+    return true;
+}
+
+// Counts the samples, notes gaps in their times, and keeps the latest
+// picture for the snapshot.
+class Collector final : public ISampleGrabberCB {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (iid == IID_IUnknown || iid == __uuidof(ISampleGrabberCB)) {
+            *object = static_cast<ISampleGrabberCB*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override
+    {
+        REFERENCE_TIME start = 0, stop = 0;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        std::lock_guard lock(m_lock);
+        if (m_frames > 0 && timed && start != m_lastStop)
+            ++m_gaps;
+        m_lastStop = stop;
+        ++m_frames;
+        m_arrived = ::GetTickCount();
+        if (data)
+            m_latest.assign(data, data + sample->GetActualDataLength());
+        return S_OK;
+    }
+
+    long Frames()
+    {
+        std::lock_guard lock(m_lock);
+        return m_frames;
+    }
+    long Gaps()
+    {
+        std::lock_guard lock(m_lock);
+        return m_gaps;
+    }
+    DWORD LastArrival()
+    {
+        std::lock_guard lock(m_lock);
+        return m_arrived;
+    }
+    std::vector<BYTE> Latest()
+    {
+        std::lock_guard lock(m_lock);
+        return m_latest;
+    }
+
+private:
+    std::mutex m_lock;
+    long m_frames = 0;
+    long m_gaps = 0;
+    REFERENCE_TIME m_lastStop = 0;
+    DWORD m_arrived = 0;
+    std::vector<BYTE> m_latest;
+};
+
+template <typename T>
+HRESULT Create(const GUID& clsid, const IID& iid, ComPtr<T>& out)
+{
+    return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(out.ReleaseAndGetAddressOf()));
+}
+
+ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction)
+{
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)))
+        return nullptr;
+    IPin* pin = nullptr;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION d;
+        pin->QueryDirection(&d);
+        ComPtr<IPin> held = pin;
+        pin->Release();
+        if (d == direction)
+            return held;
+    }
+    return nullptr;
+}
+
+// The video input devices: their names, and the filter of the one asked for.
+ComPtr<IBaseFilter> OpenDevice(const Options& o, bool printNames)
+{
+    ComPtr<ICreateDevEnum> devices;
+    ComPtr<IEnumMoniker> monikers;
+    if (FAILED(Create(CLSID_SystemDeviceEnum, IID_ICreateDevEnum, devices)) ||
+        devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0) != S_OK)
+        return nullptr;
+    ComPtr<IBaseFilter> found;
+    IMoniker* moniker = nullptr;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        ComPtr<IPropertyBag> bag;
+        moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(bag.GetAddressOf()));
+        VARIANT name;
+        ::VariantInit(&name);
+        if (bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
+            if (printNames)
+                std::printf("  %ls\n", name.bstrVal);
+            if (!found && o.device == name.bstrVal)
+                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(found.GetAddressOf()));
+        }
+        ::VariantClear(&name);
+        moniker->Release();
+    }
+    return found;
+}
+
+bool DeviceMissing()
+{
+    HANDLE device = ::CreateFileA("\\\\.\\vx41k-0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (device == INVALID_HANDLE_VALUE)
+        return true;
+    ::CloseHandle(device);
+    return false;
+}
+
+// Chooses the size among the pin's capabilities.
+HRESULT ChooseSize(IAMStreamConfig* config, int width, int height, REFERENCE_TIME* frameTime)
+{
+    int count = 0, size = 0;
+    config->GetNumberOfCapabilities(&count, &size);
+    for (int i = 0; i < count; ++i) {
+        AM_MEDIA_TYPE* type = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        if (config->GetStreamCaps(i, &type, reinterpret_cast<BYTE*>(&caps)) != S_OK || !type)
+            continue;
+        const auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
+        HRESULT hr = S_FALSE;
+        if (info && info->bmiHeader.biWidth == width && info->bmiHeader.biHeight == height) {
+            hr = config->SetFormat(type);
+            *frameTime = info->AvgTimePerFrame;
+        }
+        ::CoTaskMemFree(type->pbFormat);
+        ::CoTaskMemFree(type);
+        if (hr != S_FALSE)
+            return hr;
+    }
+    return E_INVALIDARG;
+}
+
+void ApplySettings(IKV20X* camera, const Options& o)
+{
+    if (o.gamma >= 0)
+        camera->SetGamma(static_cast<BYTE>(o.gamma));
+    if (o.contrast >= 0)
+        camera->SetContrast(static_cast<BYTE>(o.contrast));
+    if (o.saturation >= 0) {
+        BOOL enabled = TRUE;
+        BYTE saturation = 0;
+        camera->GetColorEnhancement(&enabled, &saturation);
+        camera->SetColorEnhancement(TRUE, static_cast<BYTE>(o.saturation));
+    }
+    if (o.mono >= 0)
+        camera->SetMonoMode(o.mono);
+    if (o.mirror >= 0)
+        camera->SetHorizontalMirror(o.mirror);
+    if (o.upright >= 0)
+        camera->SetVerticalFlip(o.upright);
+    if (o.speed >= 0)
+        camera->SetSpeed(static_cast<BYTE>(o.speed));
+    if (o.hz >= 0)
+        camera->SetPowerFrequency(o.hz == 50);
+    if (o.exposure >= 0 || o.gain >= 0) {
+        BOOL automatic = TRUE;
+        BYTE target = 100;
+        WORD rows = 300, gain = 20;
+        camera->GetExposure(&automatic, &target, &rows, &gain);
+        camera->SetExposure(FALSE, target, o.exposure >= 0 ? static_cast<WORD>(o.exposure) : rows,
+                            o.gain >= 0 ? static_cast<WORD>(o.gain) : gain);
+    }
+}
+
+// The output pin of a Smart Tee whose name starts with `name`.
+ComPtr<IPin> TeePin(IBaseFilter* tee, const wchar_t* name)
+{
+    ComPtr<IEnumPins> pins;
+    tee->EnumPins(&pins);
+    IPin* pin = nullptr;
+    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
+        ComPtr<IPin> held = pin;
+        pin->Release();
+        PIN_INFO info;
+        held->QueryPinInfo(&info);
+        if (info.pFilter)
+            info.pFilter->Release();
+        if (info.dir == PINDIR_OUTPUT && std::wcsncmp(info.achName, name, std::wcslen(name)) == 0)
+            return held;
+    }
+    return nullptr;
+}
+
+// Connects the multiplexer's output to a file at `path`.
+HRESULT ConnectFile(IGraphBuilder* graph, IBaseFilter* mux, const wchar_t* path, ComPtr<IBaseFilter>& writer,
+                    std::unique_ptr<kv20x::tools::StreamFileSink>& ownSink)
+{
+    ComPtr<IPin> muxOut = PinOf(mux, PINDIR_OUTPUT);
+    ComPtr<IFileSinkFilter> fileSink;
+    HRESULT hr = Create(CLSID_FileWriter, IID_IBaseFilter, writer);
+    ComPtr<IPin> writerIn = SUCCEEDED(hr) ? PinOf(writer.Get(), PINDIR_INPUT) : nullptr;
+    ComPtr<IUnknown> stream;
+    if (writerIn && SUCCEEDED(writerIn->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf()))) &&
+        SUCCEEDED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(fileSink.GetAddressOf())))) {
+        hr = fileSink->SetFileName(path, nullptr);
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(writer.Get(), L"File Writer");
+        if (SUCCEEDED(hr))
+            hr = graph->ConnectDirect(muxOut.Get(), writerIn.Get(), nullptr);
+        return hr;
+    }
+    writer.Reset();
+    ownSink = std::make_unique<kv20x::tools::StreamFileSink>(path);
+    if (!ownSink->Valid())
+        return HRESULT_FROM_WIN32(::GetLastError());
+    return muxOut->Connect(ownSink.get(), nullptr);
+}
+
+void ShowPages(IUnknown* object)
+{
+    ComPtr<ISpecifyPropertyPages> pages;
+    if (FAILED(object->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(pages.GetAddressOf()))))
+        return;
+    CAUUID list{};
+    if (FAILED(pages->GetPages(&list)))
+        return;
+    IUnknown* objects[1] = {object};
+    ::OleCreatePropertyFrame(nullptr, 0, 0, kCameraName, 1, objects, list.cElems, list.pElems, 0, 0, nullptr);
+    ::CoTaskMemFree(list.pElems);
+}
+
+// The picture (bottom-up BGR rows) as the file type of `path` asks.
+bool WriteSnapshot(const std::string& path, const std::vector<BYTE>& picture, int width, int height)
+{
+    const size_t stride = static_cast<size_t>(width) * 3;
+    if (picture.size() < stride * static_cast<size_t>(height))
+        return false;
+    const bool bmp = path.size() > 4 && _stricmp(path.c_str() + path.size() - 4, ".bmp") == 0;
+    if (bmp) {
+        BITMAPFILEHEADER file{};
+        BITMAPINFOHEADER info{};
+        info.biSize = sizeof info;
+        info.biWidth = width;
+        info.biHeight = height;
+        info.biPlanes = 1;
+        info.biBitCount = 24;
+        info.biSizeImage = static_cast<DWORD>(stride * height);
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info;
+        file.bfSize = file.bfOffBits + info.biSizeImage;
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        if (!out)
+            return false;
+        std::fwrite(&file, sizeof file, 1, out);
+        std::fwrite(&info, sizeof info, 1, out);
+        std::fwrite(picture.data(), 1, info.biSizeImage, out);
+        return std::fclose(out) == 0;
+    }
+    std::vector<std::uint8_t> rgb(stride * height);
+    for (int y = 0; y < height; ++y) {
+        const BYTE* row = picture.data() + stride * (height - 1 - y);
+        std::uint8_t* target = rgb.data() + stride * y;
+        for (int x = 0; x < width; ++x) {
+            target[3 * x] = row[3 * x + 2];
+            target[3 * x + 1] = row[3 * x + 1];
+            target[3 * x + 2] = row[3 * x];
+        }
+    }
+    return kv20x::tools::PngWriter::Write(path.c_str(), rgb.data(), static_cast<std::uint32_t>(width),
+                                          static_cast<std::uint32_t>(height));
+}
+
+int Record(const Options& o)
+{
+    if (o.list) {
+        std::printf("video input devices:\n");
+        OpenDevice(o, true);
+        return kOk;
+    }
+    ComPtr<IBaseFilter> camera = OpenDevice(o, false);
+    if (!camera) {
+        std::fprintf(stderr, "kv20x-capture: \"%ls\" is not among the video input devices: is the module "
+                             "registered (regsvr32 KV20X.ax)?\n", o.device.c_str());
+        return kNotRegistered;
+    }
+
+    // Declared first, gone last: the multiplexer may write to it until the
+    // graph goes.
+    std::unique_ptr<kv20x::tools::StreamFileSink> ownSink;
+    ComPtr<IGraphBuilder> graph;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IBaseFilter> grabberFilter, mux, writer, renderer;
+    ComPtr<ISampleGrabber> grabber;
+    HRESULT hr = Create(CLSID_FilterGraph, IID_IGraphBuilder, graph);
+    if (SUCCEEDED(hr))
+        hr = Create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, builder);
+    if (SUCCEEDED(hr))
+        hr = builder->SetFiltergraph(graph.Get());
+    if (SUCCEEDED(hr))
+        hr = graph->AddFilter(camera.Get(), kCameraName);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "kv20x-capture: cannot build the capture graph (0x%08lx)\n", hr);
+        return kFailed;
+    }
+    // No reference clock: the samples carry their own times, which is all the
+    // multiplexer needs.
+    ComPtr<IMediaFilter> timing;
+    graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(timing.GetAddressOf()));
+    timing->SetSyncSource(nullptr);
+
+    ComPtr<IPin> capture;
+    hr = builder->FindPin(camera.Get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, FALSE, 0, &capture);
+    ComPtr<IAMStreamConfig> config;
+    if (SUCCEEDED(hr))
+        hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), IID_IAMStreamConfig,
+                                    reinterpret_cast<void**>(config.GetAddressOf()));
+    REFERENCE_TIME frameTime = 0;
+    if (SUCCEEDED(hr) && FAILED(ChooseSize(config.Get(), o.width, o.height, &frameTime))) {
+        std::fprintf(stderr, "kv20x-capture: the camera has no size %dx%d\n", o.width, o.height);
+        return kUsage;
+    }
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "kv20x-capture: the camera has no capture pin (0x%08lx)\n", hr);
+        return kFailed;
+    }
+
+    ComPtr<IKV20X> control;
+    if (SUCCEEDED(camera->QueryInterface(IID_IKV20X, reinterpret_cast<void**>(control.GetAddressOf()))))
+        ApplySettings(control.Get(), o);
+    if (o.settings) {
+        ShowPages(camera.Get());
+        ShowPages(capture.Get());
+    }
+
+    // The frames go two ways: whole to the file, and a copy past the
+    // collector, which counts them and keeps the latest for the snapshot.
+    //   camera -> Smart Tee -capture-> AVI Mux -> file
+    //                       -preview-> Sample Grabber -> Null Renderer
+    // Without a file: camera -> Sample Grabber -> Null Renderer.
+    Collector collector;
+    const bool recording = o.output != "none";
+    ComPtr<IBaseFilter> tee;
+    hr = Create(kClsidSampleGrabber, IID_IBaseFilter, grabberFilter);
+    if (SUCCEEDED(hr))
+        hr = grabberFilter->QueryInterface(__uuidof(ISampleGrabber), reinterpret_cast<void**>(grabber.GetAddressOf()));
+    if (SUCCEEDED(hr)) {
+        AM_MEDIA_TYPE wanted{};
+        wanted.majortype = MEDIATYPE_Video;
+        wanted.subtype = MEDIASUBTYPE_RGB24;
+        grabber->SetMediaType(&wanted);
+        grabber->SetBufferSamples(FALSE);
+        grabber->SetCallback(&collector, 0);
+        hr = graph->AddFilter(grabberFilter.Get(), L"Frames");
+    }
+    if (SUCCEEDED(hr))
+        hr = Create(kClsidNullRenderer, IID_IBaseFilter, renderer);
+    if (SUCCEEDED(hr))
+        hr = graph->AddFilter(renderer.Get(), L"Null");
+    ComPtr<IPin> toPreview = capture;
+    if (SUCCEEDED(hr) && recording) {
+        wchar_t full[MAX_PATH];
+        const std::wstring wide(o.output.begin(), o.output.end());
+        ::GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+        hr = Create(CLSID_SmartTee, IID_IBaseFilter, tee);
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(tee.Get(), L"Tee");
+        if (SUCCEEDED(hr))
+            hr = graph->ConnectDirect(capture.Get(), PinOf(tee.Get(), PINDIR_INPUT).Get(), nullptr);
+        if (SUCCEEDED(hr))
+            hr = Create(CLSID_AviDest, IID_IBaseFilter, mux);
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(mux.Get(), L"AVI Mux");
+        // Full interleaving: the one mode this platform's multiplexer runs.
+        ComPtr<IConfigInterleaving> interleaving;
+        if (SUCCEEDED(hr) && SUCCEEDED(mux->QueryInterface(IID_IConfigInterleaving,
+                                                           reinterpret_cast<void**>(interleaving.GetAddressOf()))))
+            interleaving->put_Mode(INTERLEAVE_FULL);
+        // Wired by hand: the capture graph builder here cannot make the file.
+        if (SUCCEEDED(hr))
+            hr = ConnectFile(graph.Get(), mux.Get(), full, writer, ownSink);
+        if (SUCCEEDED(hr))
+            hr = graph->ConnectDirect(TeePin(tee.Get(), L"Capture").Get(), PinOf(mux.Get(), PINDIR_INPUT).Get(),
+                                      nullptr);
+        toPreview = TeePin(tee.Get(), L"Preview");
+    }
+    if (SUCCEEDED(hr))
+        hr = graph->ConnectDirect(toPreview.Get(), PinOf(grabberFilter.Get(), PINDIR_INPUT).Get(), nullptr);
+    if (SUCCEEDED(hr))
+        hr = graph->ConnectDirect(PinOf(grabberFilter.Get(), PINDIR_OUTPUT).Get(),
+                                  PinOf(renderer.Get(), PINDIR_INPUT).Get(), nullptr);
+    if (FAILED(hr)) {
+        std::fprintf(stderr, "kv20x-capture: cannot connect the recording graph (0x%08lx)\n", hr);
+        return recording ? kOutputFailed : kFailed;
+    }
+
+    ComPtr<IMediaControl> media;
+    ComPtr<IMediaEvent> events;
+    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(media.GetAddressOf()));
+    graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+    hr = media->Run();
+    if (FAILED(hr)) {
+        media->Stop();
+        if (DeviceMissing()) {
+            std::fprintf(stderr, "kv20x-capture: camera not connected: there is no device \\\\.\\vx41k-0 (plug the "
+                                 "camera in, or start its driver)\n");
+            return kNotConnected;
+        }
+        std::fprintf(stderr, "kv20x-capture: the camera could not be started (0x%08lx)\n", hr);
+        return kCameraFailed;
+    }
+
+    const DWORD started = ::GetTickCount();
+    DWORD lastReport = started;
+    int result = kOk;
+    for (;;) {
+        long code = 0;
+        LONG_PTR p1 = 0, p2 = 0;
+        if (events->GetEvent(&code, &p1, &p2, 50) == S_OK) {
+            events->FreeEventParams(code, p1, p2);
+            if (code == EC_ERRORABORT) {
+                std::fprintf(stderr, "kv20x-capture: the camera failed while recording (0x%08lx): the graph "
+                                     "stopped with an error\n", static_cast<HRESULT>(p1));
+                result = kCameraFailed;
+                break;
+            }
+        }
+        const DWORD now = ::GetTickCount();
+        const long frames = collector.Frames();
+        if (now - lastReport >= 1000) {
+            lastReport = now;
+            const double elapsed = (now - started) / 1000.0;
+            std::printf("recording: %ld frames, %.1f fps, %ld dropped\n", frames, frames / elapsed, collector.Gaps());
+            std::fflush(stdout);
+        }
+        const DWORD quiet = now - (frames > 0 ? collector.LastArrival() : started);
+        if (quiet > static_cast<DWORD>(o.stallSeconds * 1000)) {
+            std::fprintf(stderr, "kv20x-capture: the camera stopped sending frames (none for %.1f s)\n",
+                         quiet / 1000.0);
+            result = kCameraFailed;
+            break;
+        }
+        if (o.frames > 0 ? frames >= o.frames : now - started >= static_cast<DWORD>(o.seconds * 1000))
+            break;
+    }
+    const DWORD stopping = ::GetTickCount();
+    media->Stop();
+    const DWORD stopped = ::GetTickCount();
+    grabber->SetCallback(nullptr, 0);
+    if (ownSink) {
+        if (ownSink->Failed()) {
+            std::fprintf(stderr, "kv20x-capture: writing %s failed\n", o.output.c_str());
+            result = kOutputFailed;
+        }
+        ownSink->Close();
+    }
+
+    const long frames = collector.Frames();
+    const double elapsed = (stopping - started) / 1000.0;
+    std::printf("stopped in %lu ms\n", static_cast<unsigned long>(stopped - stopping));
+    if (recording)
+        std::printf("%s: %ld frames of %dx%d in %.1f s (%.1f fps, frame time %.1f ms, %ld dropped)\n",
+                    o.output.c_str(), frames, o.width, o.height, elapsed, elapsed > 0 ? frames / elapsed : 0.0,
+                    frameTime / 10000.0, collector.Gaps());
+    if (!o.snapshot.empty()) {
+        if (WriteSnapshot(o.snapshot, collector.Latest(), o.width, o.height)) {
+            std::printf("%s: the last frame\n", o.snapshot.c_str());
+        } else {
+            std::fprintf(stderr, "kv20x-capture: cannot write the snapshot %s\n", o.snapshot.c_str());
+            if (result == kOk)
+                result = frames > 0 ? kOutputFailed : kCameraFailed;
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage();
+            return kOk;
+        }
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return kUsage;
+    }
+    ::CoInitialize(nullptr);  // a single-threaded apartment: the property frame needs one
+    const int result = Record(options);
+    ::CoUninitialize();
+    return result;
+}

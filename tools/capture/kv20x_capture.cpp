@@ -526,6 +526,11 @@ int Record(const Options& o)
     graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(media.GetAddressOf()));
     graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
     hr = media->Run();
+    // This platform's graph may report success although a filter refused to
+    // start; the camera's own state tells.
+    FILTER_STATE cameraState = State_Stopped;
+    if (SUCCEEDED(hr) && SUCCEEDED(camera->GetState(0, &cameraState)) && cameraState == State_Stopped)
+        hr = E_FAIL;
     if (FAILED(hr)) {
         media->Stop();
         if (DeviceMissing()) {

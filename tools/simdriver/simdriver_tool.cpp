@@ -65,8 +65,14 @@ int Remove()
         return Fail("cannot open the service manager");
     SC_HANDLE service = ::OpenServiceA(manager, SIMDRIVER_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service) {
-        SERVICE_STATUS status;
-        ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+        // The stop completes asynchronously: wait until the device is gone,
+        // so that nothing started next can still open it.
+        SERVICE_STATUS status{};
+        if (::ControlService(service, SERVICE_CONTROL_STOP, &status))
+            for (int poll = 0; poll < 100 && status.dwCurrentState != SERVICE_STOPPED; ++poll) {
+                ::Sleep(50);
+                ::QueryServiceStatus(service, &status);
+            }
         ::DeleteService(service);
         ::CloseServiceHandle(service);
     }

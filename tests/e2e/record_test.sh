@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# End to end: the unmodified 64-bit module, registered with regsvr32 and
+# found by the device enumerator, records from the simulated camera driver
+# through kv20x-capture; then the ways a recording can fail.
+#   record_test.sh <64-bit build tree>
+set -u
+build=$(readlink -f "$1")
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/tools/wine-session.sh"
+kv20x_build=$build
+work=$(mktemp -d)
+log=$work/wine.log
+failures=0
+trap 'wine_session_end; rm -rf "$work"' EXIT
+
+# Wine's service processes keep the streams of the program that started the
+# server: they go to a log, never to the test runner.
+wine_quiet() { "$@" >>"$log" 2>&1 </dev/null; }
+capture() {  # capture <output file> <options...>: runs kv20x-capture, returns its exit code
+  local out=$1; shift
+  (cd "$work" && "$WINE64" "$build/tools/kv20x-capture.exe" "$@" >"$out" 2>&1 </dev/null)
+}
+expect() {  # expect <description> <condition...>
+  local what=$1; shift
+  if "$@"; then echo "ok:   $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
+}
+contains() { grep -q -- "$2" "$1"; }
+
+wine_session_start >>"$log" 2>&1 </dev/null
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" remove
+wine_quiet register_module
+
+echo "== no camera (its driver not started)"
+capture "$work/absent.txt" --seconds 2 --output absent.avi
+status=$?
+cat "$work/absent.txt"
+expect "the tool reports a missing camera" test "$status" -eq 4
+expect "with a message saying so" contains "$work/absent.txt" "camera not connected"
+
+wine_quiet install_camera_driver
+
+
+echo "== recording 3 s at 1024x768"
+capture "$work/record.txt" --size 1024x768 --seconds 3 --output capture.avi --snapshot snapshot.bmp
+status=$?
+cat "$work/record.txt"
+expect "the recording succeeds" test "$status" -eq 0
+expect "no frame was dropped" contains "$work/record.txt" " 0 dropped)"
+probe=$(ffprobe -v error -select_streams v:0 -count_frames \
+  -show_entries stream=codec_name,pix_fmt,width,height,nb_read_frames,r_frame_rate -of default=nw=1 \
+  "$work/capture.avi" 2>&1)
+echo "$probe"
+value() { printf '%s\n' "$probe" | sed -n "s/^$1=//p"; }
+expect "the file is raw BGR video" test "$(value codec_name)/$(value pix_fmt)" = "rawvideo/bgr24"
+expect "of 1024 x 768" test "$(value width)x$(value height)" = "1024x768"
+frames=$(value nb_read_frames)
+# 1024 x 768 at the default settings: 76 ms a frame, 13.2 frames/s.
+expect "about 3 s worth of frames ($frames)" test "${frames:-0}" -ge 30 -a "${frames:-0}" -le 48
+expect "the snapshot shows the chart upright in its colours" \
+  "$WINE64" "$build/tests/check_snapshot.exe" "$(windows_path "$work/snapshot.bmp")"
+
+echo "== a camera that stalls"
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --stall-from 5
+capture "$work/stall.txt" --seconds 20 --stall-timeout 2 --output stall.avi
+status=$?
+cat "$work/stall.txt"
+expect "the tool reports the stall" test "$status" -eq 5
+expect "with a message saying so" contains "$work/stall.txt" "stopped sending frames"
+stop_ms=$(tr -d '\r' <"$work/stall.txt" | sed -n 's/^stopped in \([0-9]*\) ms$/\1/p')
+expect "and Stop returns within a second (${stop_ms:-?} ms)" test "${stop_ms:-99999}" -lt 1000
+
+echo "== a camera whose read fails"
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --fail-read 5
+capture "$work/fail.txt" --seconds 20 --output fail.avi
+status=$?
+cat "$work/fail.txt"
+expect "the tool reports the graph's error" test "$status" -eq 5
+expect "with a message saying so" contains "$work/fail.txt" "failed while recording"
+
+echo "== not registered"
+wine_quiet "$WINE64" regsvr32 /s /u "$(windows_path "$build/KV20X.ax")"
+capture "$work/unregistered.txt" --seconds 2
+status=$?
+cat "$work/unregistered.txt"
+expect "the tool reports the unregistered module" test "$status" -eq 3
+
+if [ $failures -ne 0 ]; then
+  echo "record_test: $failures checks failed"; echo "--- wine log"; tail -50 "$log"
+  exit 1
+fi
+echo "record_test: all checks passed"

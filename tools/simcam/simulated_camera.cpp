@@ -51,11 +51,10 @@ public:
         entry.ok = m_open && outputBytes <= sizeof reply &&
                    ModelControl(m_camera->m_model.get(), code, in, inputBytes, reply, outputBytes, &returned,
                                 m_camera->NowUs());
-        if (entry.ok) {
+        if (entry.ok && returned > 0) {
             std::memcpy(output, reply, returned);
             *bytesReturned = returned;
-            if (returned > 0)
-                entry.status = reply[returned - 1];
+            entry.status = reply[returned - 1];
         }
         m_camera->m_log.push_back(entry);
         m_camera->m_changed.notify_all();

@@ -2,20 +2,11 @@
 
 #include <new>
 
+#include "framework/com_helpers.h"
 #include "module/class_ids.h"
 #include "pin/capture_pin.h"
 
 namespace kv20x {
-
-namespace {
-
-template <typename... Pointers>
-bool AnyNull(Pointers*... pointers)
-{
-    return ((pointers == nullptr) || ...);
-}
-
-}  // namespace
 
 CUnknown* CKV20X::CreateInstance(IUnknown* outer, HRESULT* result)
 {
@@ -64,14 +55,7 @@ HRESULT STDMETHODCALLTYPE CKV20X::GetState(DWORD, FILTER_STATE* state)
 
 HRESULT STDMETHODCALLTYPE CKV20X::GetPages(CAUUID* pages)
 {
-    if (!pages)
-        return E_POINTER;
-    pages->cElems = 1;
-    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
-    if (!pages->pElems)
-        return E_OUTOFMEMORY;
-    pages->pElems[0] = kClsidSetupPage;
-    return S_OK;
+    return OnePageList(pages, kClsidSetupPage);
 }
 
 ULONG STDMETHODCALLTYPE CKV20X::GetMiscFlags()

@@ -114,10 +114,8 @@ HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYP
     if (!receivePin)
         return E_POINTER;
     AutoLock lock(*m_lock);
-    if (m_connected)
-        return VFW_E_ALREADY_CONNECTED;
-    if (!m_filter->IsStopped() && !m_canReconnectWhenActive)
-        return VFW_E_NOT_STOPPED;
+    if (const HRESULT refused = CanConnectNow(); FAILED(refused))
+        return refused;
     std::unique_ptr<CMediaType> partial;
     if (type) {
         partial.reset(new (std::nothrow) CMediaType(*type));
@@ -208,6 +206,15 @@ HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* type)
     return S_OK;
 }
 
+HRESULT CBasePin::CanConnectNow() const
+{
+    if (m_connected)
+        return VFW_E_ALREADY_CONNECTED;
+    if (!m_filter->IsStopped() && !m_canReconnectWhenActive)
+        return VFW_E_NOT_STOPPED;
+    return S_OK;
+}
+
 HRESULT CBasePin::CheckProposedType(const CMediaType* type)
 {
     const HRESULT hr = CheckMediaType(type);
@@ -221,10 +228,8 @@ HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_
     if (!connector || !type)
         return E_POINTER;
     AutoLock lock(*m_lock);
-    if (m_connected)
-        return VFW_E_ALREADY_CONNECTED;
-    if (!m_filter->IsStopped() && !m_canReconnectWhenActive)
-        return VFW_E_NOT_STOPPED;
+    if (const HRESULT refused = CanConnectNow(); FAILED(refused))
+        return refused;
     HRESULT hr = CheckConnect(connector);
     if (FAILED(hr)) {
         BreakConnect();

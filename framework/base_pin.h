@@ -74,6 +74,9 @@ protected:
     HRESULT AttemptConnection(IPin* receivePin, const CMediaType* type);
     // A media type the peer proposes, checked the way connections do.
     HRESULT CheckProposedType(const CMediaType* type);
+    // VFW_E_ALREADY_CONNECTED or VFW_E_NOT_STOPPED when no connection can
+    // be made now (under the filter lock).
+    HRESULT CanConnectNow() const;
 
     std::unique_ptr<wchar_t[]> m_name;
     CBaseFilter* m_filter;

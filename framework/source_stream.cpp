@@ -122,8 +122,10 @@ HRESULT CSourceStream::DoBufferProcessingLoop()
                 return S_OK;
         } else if (hr == S_FALSE) {
             sample->Release();
-            DeliverEndOfStream();
-            return S_OK;
+            if (EndsStreamWhenNothingFilled()) {
+                DeliverEndOfStream();
+                return S_OK;
+            }
         } else {
             sample->Release();
             DeliverEndOfStream();

@@ -22,13 +22,16 @@ public:
 
     DWORD ThreadProc() override;
 
-    // Fills one sample: S_OK delivers it; S_FALSE ends the stream here (the
-    // default loop); a failure ends it with an error.
+    // Fills one sample: S_OK delivers it; S_FALSE ends the stream or skips
+    // the sample (EndsStreamWhenNothingFilled); a failure ends it with an error.
     virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
     virtual HRESULT OnThreadCreate() { return S_OK; }
     virtual HRESULT OnThreadDestroy() { return S_OK; }
     virtual HRESULT OnThreadStartPlay() { return S_OK; }
     virtual HRESULT DoBufferProcessingLoop();
+    // Whether a FillBuffer that answers S_FALSE ends the stream (here, with
+    // end-of-stream downstream) or only skips the sample.
+    virtual bool EndsStreamWhenNothingFilled() const { return true; }
     // The single type of a pin that offers one.
     virtual HRESULT GetMediaType(CMediaType* type);
 

@@ -3,21 +3,12 @@
 // lock is noted where it matters.
 
 #include "device/device_link.h"
+#include "framework/com_helpers.h"
 #include "pin/capture_pin.h"
 #include "settings/persistence.h"
 #include "settings/registry_store.h"
 
 namespace kv20x {
-
-namespace {
-
-template <typename... Pointers>
-bool AnyNull(Pointers*... pointers)
-{
-    return ((pointers == nullptr) || ...);
-}
-
-}  // namespace
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetVideoSize(int* size)
 {

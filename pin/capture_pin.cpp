@@ -7,6 +7,7 @@
 
 #include "device/device_link.h"
 #include "device/frame_read.h"
+#include "framework/com_helpers.h"
 #include "module/class_ids.h"
 #include "pin/camera_port.h"
 #include "settings/persistence.h"
@@ -85,14 +86,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::NonDelegatingQueryInterface(REFIID iid,
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetPages(CAUUID* pages)
 {
-    if (!pages)
-        return E_POINTER;
-    pages->cElems = 1;
-    pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
-    if (!pages->pElems)
-        return E_OUTOFMEMORY;
-    pages->pElems[0] = kClsidSizePage;
-    return S_OK;
+    return OnePageList(pages, kClsidSizePage);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::Notify(IBaseFilter*, Quality)
@@ -160,40 +154,6 @@ HRESULT CPushPinKV20X::StoppingOr(HRESULT failure)
         return failure;
     ::WaitForSingleObject(GetRequestHandle(), kStoppingPollMs);
     return S_FALSE;
-}
-
-HRESULT CPushPinKV20X::DoBufferProcessingLoop()
-{
-    OnThreadStartPlay();
-    for (;;) {
-        DWORD command;
-        if (CheckRequest(&command)) {
-            if (command == CMD_STOP)
-                return S_FALSE;  // answered by the command loop
-            Reply(command == CMD_RUN || command == CMD_PAUSE ? S_OK : static_cast<DWORD>(E_UNEXPECTED));
-            continue;
-        }
-        IMediaSample* sample = nullptr;
-        if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0)) || !sample) {
-            ::Sleep(1);
-            continue;
-        }
-        const HRESULT hr = FillBuffer(sample);
-        if (hr == S_OK) {
-            const HRESULT delivered = Deliver(sample);
-            sample->Release();
-            if (delivered != S_OK)
-                return S_OK;
-        } else if (hr == S_FALSE) {
-            // No frame this time (rejected, or a command woke the wait).
-            sample->Release();
-        } else {
-            sample->Release();
-            DeliverEndOfStream();
-            m_source->NotifyEvent(EC_ERRORABORT, hr, 0);
-            return hr;
-        }
-    }
 }
 
 HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)

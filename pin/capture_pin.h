@@ -67,7 +67,9 @@ public:
     HRESULT OnThreadCreate() override;
     HRESULT OnThreadDestroy() override;
     HRESULT OnThreadStartPlay() override;
-    HRESULT DoBufferProcessingLoop() override;
+    // No frame this time (rejected, or a command woke the wait) is no end of
+    // the stream: the loop asks again.
+    bool EndsStreamWhenNothingFilled() const override { return false; }
 
     // IQualityControl: the pin does not act on quality messages.
     HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* self, Quality quality) override;

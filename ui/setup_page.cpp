@@ -7,6 +7,7 @@
 #include <new>
 
 #include "module/module_state.h"
+#include "ui/page_camera.h"
 #include "ui/resource.h"
 
 namespace kv20x {
@@ -63,13 +64,9 @@ CSetupPage::CSetupPage(IUnknown* outer)
 
 HRESULT CSetupPage::OnConnect(IUnknown* object)
 {
-    if (!object)
-        return E_POINTER;
-    const HRESULT hr = object->QueryInterface(IID_IKV20X, reinterpret_cast<void**>(m_camera.ReleaseAndGetAddressOf()));
+    const HRESULT hr = ConnectCamera(object, m_camera);
     if (FAILED(hr))
-        return E_NOINTERFACE;
-    if (!m_camera)
-        return E_FAIL;
+        return hr;
     m_camera->GetParameterGroup(&m_group);
     ReadCamera();
     m_controlsReady = FALSE;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "module/module_state.h"
+#include "ui/page_camera.h"
 #include "ui/resource.h"
 
 namespace kv20x {
@@ -29,13 +30,9 @@ CSizePropertyPage::CSizePropertyPage(IUnknown* outer)
 
 HRESULT CSizePropertyPage::OnConnect(IUnknown* object)
 {
-    if (!object)
-        return E_POINTER;
-    const HRESULT hr = object->QueryInterface(IID_IKV20X, reinterpret_cast<void**>(m_camera.ReleaseAndGetAddressOf()));
+    const HRESULT hr = ConnectCamera(object, m_camera);
     if (FAILED(hr))
-        return E_NOINTERFACE;
-    if (!m_camera)
-        return E_FAIL;
+        return hr;
     m_camera->GetVideoSize(&m_size);
     m_controlsReady = FALSE;
     return S_OK;

@@ -126,6 +126,24 @@ inline ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction)
     return nullptr;
 }
 
+// A Filter Graph with its control and event interfaces, and no reference
+// clock: samples are rendered as they come. (Wine 8's system clock can also
+// hang the graph's release when it goes away just after a run: its advise
+// thread misses the wake-up.)
+inline HRESULT CreateClocklessGraph(ComPtr<IGraphBuilder>& graph, ComPtr<IMediaControl>& control,
+                                    ComPtr<IMediaEvent>& events)
+{
+    HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                    reinterpret_cast<void**>(graph.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.GetAddressOf()));
+    graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
+    ComPtr<IMediaFilter> timing;
+    graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(timing.GetAddressOf()));
+    return timing ? timing->SetSyncSource(nullptr) : E_NOINTERFACE;
+}
+
 // A graph holding a source, Wine's Sample Grabber and a Null Renderer.
 struct GrabberGraph {
     ComPtr<IGraphBuilder> graph;
@@ -138,19 +156,9 @@ struct GrabberGraph {
     // Builds the graph and adds `source`; connects nothing yet.
     HRESULT Build(IBaseFilter* source, SampleCollector* collector, const GUID& subtype = MEDIASUBTYPE_RGB24)
     {
-        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                        reinterpret_cast<void**>(graph.GetAddressOf()));
+        HRESULT hr = CreateClocklessGraph(graph, control, events);
         if (FAILED(hr))
             return hr;
-        graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.GetAddressOf()));
-        graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
-        // No reference clock: samples are rendered as they come. (Wine 8's
-        // system clock can also hang the graph's release when it goes away
-        // just after a run: its advise thread misses the wake-up.)
-        ComPtr<IMediaFilter> timing;
-        graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(timing.GetAddressOf()));
-        if (timing)
-            timing->SetSyncSource(nullptr);
         hr = ::CoCreateInstance(kClsidSampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 reinterpret_cast<void**>(grabberFilter.GetAddressOf()));
         if (FAILED(hr))

@@ -75,16 +75,8 @@ struct SinkGraph {
 
     HRESULT Build(IBaseFilter* filter)
     {
-        HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                        reinterpret_cast<void**>(graph.GetAddressOf()));
-        if (FAILED(hr))
-            return hr;
-        graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(control.GetAddressOf()));
-        graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
-        ComPtr<IMediaFilter> timing;
-        graph->QueryInterface(IID_IMediaFilter, reinterpret_cast<void**>(timing.GetAddressOf()));
-        timing->SetSyncSource(nullptr);
-        return graph->AddFilter(filter, L"Camera");
+        const HRESULT hr = CreateClocklessGraph(graph, control, events);
+        return FAILED(hr) ? hr : graph->AddFilter(filter, L"Camera");
     }
     bool HasEvent(long code, std::chrono::milliseconds timeout, LONG_PTR* param1 = nullptr)
     {

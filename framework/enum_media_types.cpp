@@ -23,32 +23,6 @@ CEnumMediaTypes::~CEnumMediaTypes()
     static_cast<IPin*>(m_pin)->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IEnumMediaTypes || iid == IID_IUnknown) {
-        *object = static_cast<IEnumMediaTypes*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_refCount));
-}
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::Release()
-{
-    const LONG count = ::InterlockedDecrement(&m_refCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
 bool CEnumMediaTypes::AreWeOutOfSync() const
 {
     return m_pin->GetMediaTypeVersion() != m_version;

@@ -3,20 +3,17 @@
 // position). Out of sync once the pin's type list changes, until reset.
 
 #include "framework/platform.h"
+#include "framework/unknown.h"
 
 namespace kv20x {
 
 class CBasePin;
 
-class CEnumMediaTypes final : public IEnumMediaTypes {
+class CEnumMediaTypes final : public CSingleInterfaceObject<IEnumMediaTypes> {
 public:
     // A new enumerator at the start, or a copy of `from`. Holds the pin.
     CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* from);
-    ~CEnumMediaTypes();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ~CEnumMediaTypes() override;
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
@@ -29,7 +26,6 @@ private:
     ULONG m_position = 0;
     CBasePin* m_pin;
     LONG m_version = 0;
-    volatile LONG m_refCount = 1;
 };
 
 }  // namespace kv20x

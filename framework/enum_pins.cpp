@@ -27,32 +27,6 @@ CEnumPins::~CEnumPins()
     static_cast<IBaseFilter*>(m_filter)->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CEnumPins::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    if (iid == IID_IEnumPins || iid == IID_IUnknown) {
-        *object = static_cast<IEnumPins*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumPins::AddRef()
-{
-    return static_cast<ULONG>(::InterlockedIncrement(&m_refCount));
-}
-
-ULONG STDMETHODCALLTYPE CEnumPins::Release()
-{
-    const LONG count = ::InterlockedDecrement(&m_refCount);
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
 bool CEnumPins::AreWeOutOfSync() const
 {
     return m_filter->GetPinVersion() != m_version;

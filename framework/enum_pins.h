@@ -3,6 +3,7 @@
 // enumeration, even when the filter's pin list changes underneath.
 
 #include "framework/platform.h"
+#include "framework/unknown.h"
 
 #include <vector>
 
@@ -11,15 +12,11 @@ namespace kv20x {
 class CBaseFilter;
 class CBasePin;
 
-class CEnumPins final : public IEnumPins {
+class CEnumPins final : public CSingleInterfaceObject<IEnumPins> {
 public:
     // A new enumerator at the start, or a copy of `from`. Holds the filter.
     CEnumPins(CBaseFilter* filter, const CEnumPins* from);
-    ~CEnumPins();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
+    ~CEnumPins() override;
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override;
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
@@ -33,7 +30,6 @@ private:
     int m_pinCount = 0;
     CBaseFilter* m_filter;
     LONG m_version = 0;
-    volatile LONG m_refCount = 1;
     std::vector<CBasePin*> m_handedOut;
 };
 

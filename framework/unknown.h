@@ -1,7 +1,8 @@
 #pragma once
 // The delegating unknown every framework object is built on (filter, pins,
-// property pages, class factories), and the module-wide count of live
-// objects that the module's unload test reads.
+// property pages, class factories), the IUnknown of stand-alone objects
+// with one interface, and the module-wide count of live objects that the
+// module's unload test reads.
 //
 // Every COM interface of an object is a sub-object whose IUnknown methods go
 // to the object's owner: the outer unknown when aggregated, else the object's
@@ -66,6 +67,41 @@ inline IUnknown* AsUnknown(INonDelegatingUnknown* object)
     // in the same slots with the same signatures.
     return reinterpret_cast<IUnknown*>(object);
 }
+
+// A stand-alone object with one interface and no aggregation (the
+// enumerators): it starts with the creator's reference and deletes itself
+// when the last one goes.
+template <typename Interface>
+class CSingleInterfaceObject : public Interface {
+public:
+    CSingleInterfaceObject() = default;
+    CSingleInterfaceObject(const CSingleInterfaceObject&) = delete;
+    CSingleInterfaceObject& operator=(const CSingleInterfaceObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (iid == __uuidof(Interface) || iid == IID_IUnknown)
+            return GetInterface(static_cast<Interface*>(this), object);
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&m_refCount)); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        const LONG count = ::InterlockedDecrement(&m_refCount);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+protected:
+    virtual ~CSingleInterfaceObject() = default;
+
+private:
+    volatile LONG m_refCount = 1;
+};
 
 }  // namespace kv20x
 

@@ -10,12 +10,33 @@
 
 namespace kv20x {
 
+namespace {
+
+// A getter's answer: E_FAIL without a destination, else the value.
+template <typename Out, typename Value>
+HRESULT Answer(Out* destination, Value value)
+{
+    if (!destination)
+        return E_FAIL;
+    *destination = static_cast<Out>(value);
+    return S_OK;
+}
+
+// Manual exposure and gain as the settings hold them; with auto exposure on,
+// the frame pump drives both instead.
+void WriteManualExposure(DeviceLink& device, const CameraSettings& settings)
+{
+    if (settings.AutoExposure)
+        return;
+    WriteExposure(device, settings.ExposureTime);
+    WriteGain(device, settings.AnalogGain);
+}
+
+}  // namespace
+
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetVideoSize(int* size)
 {
-    if (!size)
-        return E_FAIL;
-    *size = m_settings.eKV20XSize;
-    return S_OK;
+    return Answer(size, m_settings.eKV20XSize);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVideoSize(int size)
@@ -75,20 +96,14 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetExposure(BOOL autoExposure, BYTE tar
     m_settings.AnalogGain = gain;
     m_settings.AutoExposure = autoExposure;
     m_settings.ExposureTime = exposureRows;
-    // With auto exposure on, the frame pump drives both values.
-    if (m_device && !autoExposure) {
-        kv20x::WriteExposure(*m_device, exposureRows);
-        WriteGain(*m_device, gain);
-    }
+    if (m_device)
+        WriteManualExposure(*m_device, m_settings);
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetSpeed(BYTE* speed)
 {
-    if (!speed)
-        return E_FAIL;
-    *speed = m_settings.Speed;
-    return S_OK;
+    return Answer(speed, m_settings.Speed);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetSpeed(BYTE speed)
@@ -103,10 +118,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetSpeed(BYTE speed)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetGamma(BYTE* gamma)
 {
-    if (!gamma)
-        return E_FAIL;
-    *gamma = m_settings.Gamma;
-    return S_OK;
+    return Answer(gamma, m_settings.Gamma);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetGamma(BYTE gamma)
@@ -119,11 +131,8 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetGamma(BYTE gamma)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetContrast(BYTE* contrast)
 {
-    if (!contrast)
-        return E_FAIL;
     AutoLock lock(m_deviceLock);
-    *contrast = m_settings.Contrast;
-    return S_OK;
+    return Answer(contrast, m_settings.Contrast);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetContrast(BYTE contrast)
@@ -154,10 +163,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetColorEnhancement(BOOL enabled, BYTE 
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetMonoMode(BOOL* mono)
 {
-    if (!mono)
-        return E_FAIL;
-    *mono = m_settings.WhiteBlack;
-    return S_OK;
+    return Answer(mono, m_settings.WhiteBlack);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetMonoMode(BOOL mono)
@@ -168,10 +174,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetMonoMode(BOOL mono)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetVerticalFlip(BOOL* upright)
 {
-    if (!upright)
-        return E_FAIL;
-    *upright = m_settings.VFlip;
-    return S_OK;
+    return Answer(upright, m_settings.VFlip);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVerticalFlip(BOOL upright)
@@ -189,10 +192,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetPowerFrequency(BOOL fiftyHertz)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetPowerFrequency(BOOL* fiftyHertz)
 {
-    if (!fiftyHertz)
-        return E_FAIL;
-    *fiftyHertz = m_settings.HZ;
-    return S_OK;
+    return Answer(fiftyHertz, m_settings.HZ);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SaveSettings()
@@ -223,28 +223,19 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
     BuildFrameTables(m_settings, m_tables);
     if (m_device) {
         ApplySpeed(*m_device, m_settings);
-        if (!m_settings.AutoExposure) {
-            kv20x::WriteExposure(*m_device, m_settings.ExposureTime);
-            WriteGain(*m_device, m_settings.AnalogGain);
-        }
+        WriteManualExposure(*m_device, m_settings);
     }
     return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetParameterGroup(BYTE* group)
 {
-    if (!group)
-        return E_FAIL;
-    *group = m_settings.ParaTeam;
-    return S_OK;
+    return Answer(group, m_settings.ParaTeam);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetHorizontalMirror(BOOL* mirror)
 {
-    if (!mirror)
-        return E_FAIL;
-    *mirror = m_settings.HFlip;
-    return S_OK;
+    return Answer(mirror, m_settings.HFlip);
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetHorizontalMirror(BOOL mirror)
@@ -255,11 +246,8 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetHorizontalMirror(BOOL mirror)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetRowTime(LONG* microseconds)
 {
-    if (!microseconds)
-        return E_FAIL;
     AutoLock lock(m_deviceLock);
-    *microseconds = m_settings.RowTime;
-    return S_OK;
+    return Answer(microseconds, m_settings.RowTime);
 }
 
 }  // namespace kv20x

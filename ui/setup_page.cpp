@@ -7,7 +7,6 @@
 #include <new>
 
 #include "module/module_state.h"
-#include "ui/page_camera.h"
 #include "ui/resource.h"
 
 namespace kv20x {
@@ -57,23 +56,18 @@ CUnknown* CSetupPage::CreateInstance(IUnknown* outer, HRESULT* result)
 }
 
 CSetupPage::CSetupPage(IUnknown* outer)
-    : CBasePropertyPage(outer, ModuleHandle(), UsesChinesePages() ? IDD_SETUP_CHINESE : IDD_SETUP_ENGLISH,
+    : CCameraPage(outer, ModuleHandle(), UsesChinesePages() ? IDD_SETUP_CHINESE : IDD_SETUP_ENGLISH,
                         UsesChinesePages() ? IDS_SETUP_CHINESE : IDS_SETUP_ENGLISH)
 {
 }
 
-HRESULT CSetupPage::OnConnect(IUnknown* object)
+void CSetupPage::ReadCamera()
 {
-    const HRESULT hr = ConnectCamera(object, m_camera);
-    if (FAILED(hr))
-        return hr;
     m_camera->GetParameterGroup(&m_group);
-    ReadCamera();
-    m_controlsReady = FALSE;
-    return S_OK;
+    ReadValues();
 }
 
-void CSetupPage::ReadCamera()
+void CSetupPage::ReadValues()
 {
     IKV20X& camera = *m_camera.Get();
     camera.GetGamma(&m_gamma);
@@ -88,28 +82,14 @@ void CSetupPage::ReadCamera()
     camera.GetPowerFrequency(&m_fiftyHertz);
 }
 
-HRESULT CSetupPage::OnDisconnect()
-{
-    m_camera.Reset();
-    return S_OK;
-}
-
 HRESULT CSetupPage::OnActivate()
 {
     HWND dialog = DialogWindow();
-    for (const NumericRow* row : {&kGamma, &kContrast, &kSaturation}) {
+    for (const NumericRow* row : kRows) {
         ::SendDlgItemMessageW(dialog, row->slider, TBM_SETRANGEMIN, TRUE, row->sliderMin);
         ::SendDlgItemMessageW(dialog, row->slider, TBM_SETRANGEMAX, TRUE, row->sliderMax);
-    }
-    SetSlider(kGamma.slider, m_gamma);
-    SetSlider(kContrast.slider, m_contrast);
-    SetSlider(kSaturation.slider, m_saturation);
-    for (const NumericRow* row : {&kTarget, &kExposure, &kGain, &kRed, &kGreen, &kBlue}) {
-        ::SendDlgItemMessageW(dialog, row->slider, TBM_SETRANGEMIN, TRUE, row->sliderMin);
-        ::SendDlgItemMessageW(dialog, row->slider, TBM_SETRANGEMAX, TRUE, row->sliderMax);
-    }
-    for (const NumericRow* row : kRows)
         ::SendDlgItemMessageW(dialog, row->spin, UDM_SETRANGE32, row->spinMin, row->spinMax);
+    }
     ShowValues();
     m_controlsReady = TRUE;
     return S_OK;
@@ -139,12 +119,6 @@ void CSetupPage::ShowValues()
     ::CheckDlgButton(dialog, IDC_60HZ, m_fiftyHertz ? BST_UNCHECKED : BST_CHECKED);
     for (int group = 0; group < 4; ++group)
         ::CheckDlgButton(dialog, IDC_GROUP_A + group, m_group == group ? BST_CHECKED : BST_UNCHECKED);
-}
-
-HRESULT CSetupPage::OnDeactivate()
-{
-    m_controlsReady = FALSE;
-    return S_OK;
 }
 
 HRESULT CSetupPage::OnApplyChanges()
@@ -458,7 +432,7 @@ void CSetupPage::SwitchGroup(std::uint8_t group)
         ::CheckDlgButton(DialogWindow(), IDC_GROUP_A + button, button == group ? BST_CHECKED : BST_UNCHECKED);
     m_camera->SelectParameterGroup(group);
     ::Sleep(1);
-    ReadCamera();
+    ReadValues();
     // The controls show what the camera now holds; nothing needs sending.
     m_controlsReady = FALSE;
     ShowValues();

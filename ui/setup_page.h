@@ -11,28 +11,25 @@
 
 #include <cstdint>
 
-#include "framework/property_page.h"
-#include "settings/ikv20x.h"
+#include "ui/page_camera.h"
 
 namespace kv20x {
 
-class CSetupPage final : public CBasePropertyPage {
+class CSetupPage final : public CCameraPage {
 public:
     // The class factory's create function.
     static CUnknown* CreateInstance(IUnknown* outer, HRESULT* result);
 
-    HRESULT OnConnect(IUnknown* object) override;
-    HRESULT OnDisconnect() override;
     HRESULT OnActivate() override;
-    HRESULT OnDeactivate() override;
     HRESULT OnApplyChanges() override;
     INT_PTR OnReceiveMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
     explicit CSetupPage(IUnknown* outer);
 
-    // The page's copy of the camera's values.
-    void ReadCamera();
+    // The page's copy of the camera's values and its parameter group.
+    void ReadCamera() override;
+    void ReadValues();
     // Ranges, checks, positions and boxes from the copy (the activation and
     // the refresh after a group switch).
     void ShowValues();
@@ -52,8 +49,6 @@ private:
     void BalanceOnce();
     void SwitchGroup(std::uint8_t group);
 
-    BOOL m_controlsReady = FALSE;
-    Microsoft::WRL::ComPtr<IKV20X> m_camera;
     std::uint8_t m_group = 0;
     std::uint8_t m_gamma = 100;
     BOOL m_colourEnhancement = TRUE;

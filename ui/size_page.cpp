@@ -3,7 +3,6 @@
 #include <new>
 
 #include "module/module_state.h"
-#include "ui/page_camera.h"
 #include "ui/resource.h"
 
 namespace kv20x {
@@ -23,25 +22,14 @@ CUnknown* CSizePropertyPage::CreateInstance(IUnknown* outer, HRESULT* result)
 }
 
 CSizePropertyPage::CSizePropertyPage(IUnknown* outer)
-    : CBasePropertyPage(outer, ModuleHandle(), UsesChinesePages() ? IDD_SIZE_CHINESE : IDD_SIZE_ENGLISH,
+    : CCameraPage(outer, ModuleHandle(), UsesChinesePages() ? IDD_SIZE_CHINESE : IDD_SIZE_ENGLISH,
                         UsesChinesePages() ? IDS_SIZE_CHINESE : IDS_SIZE_ENGLISH)
 {
 }
 
-HRESULT CSizePropertyPage::OnConnect(IUnknown* object)
+void CSizePropertyPage::ReadCamera()
 {
-    const HRESULT hr = ConnectCamera(object, m_camera);
-    if (FAILED(hr))
-        return hr;
     m_camera->GetVideoSize(&m_size);
-    m_controlsReady = FALSE;
-    return S_OK;
-}
-
-HRESULT CSizePropertyPage::OnDisconnect()
-{
-    m_camera.Reset();
-    return S_OK;
 }
 
 HRESULT CSizePropertyPage::OnActivate()
@@ -49,12 +37,6 @@ HRESULT CSizePropertyPage::OnActivate()
     for (int index = 0; index < 3; ++index)
         ::CheckDlgButton(DialogWindow(), kSizeButtons[index], m_size == index ? BST_CHECKED : BST_UNCHECKED);
     m_controlsReady = TRUE;
-    return S_OK;
-}
-
-HRESULT CSizePropertyPage::OnDeactivate()
-{
-    m_controlsReady = FALSE;
     return S_OK;
 }
 

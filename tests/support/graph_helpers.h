@@ -9,6 +9,8 @@
 
 #include <wrl/client.h>
 
+#include "tools/common/graph_parts.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -19,9 +21,9 @@ namespace kv20x::test {
 
 using Microsoft::WRL::ComPtr;
 
-// Class ids the mingw headers lack.
-inline constexpr GUID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-inline constexpr GUID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+using tools::FindPin;
+using tools::kClsidNullRenderer;
+using tools::kClsidSampleGrabber;
 
 class ComApartment {
 public:
@@ -39,7 +41,7 @@ struct SeenSample {
     std::vector<std::uint8_t> data;  // kept when the collector is asked to
 };
 
-class SampleCollector final : public ISampleGrabberCB {
+class SampleCollector final : public tools::StackGrabberCallback {
 public:
     // Keeps the bytes of the first `keepData` samples.
     explicit SampleCollector(size_t keepData = 0) : m_keepData(keepData) {}
@@ -48,19 +50,6 @@ public:
         std::lock_guard lock(m_mutex);
         m_keepData = count;
     }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IUnknown || iid == __uuidof(ISampleGrabberCB)) {
-            *object = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Lives on the test's stack, longer than the graph.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override
     {
@@ -78,7 +67,6 @@ public:
         m_arrived.notify_all();
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
     // Waits until `count` samples have arrived; false after `timeout`.
     bool WaitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(20))
@@ -108,23 +96,6 @@ private:
     std::condition_variable m_arrived;
     std::vector<SeenSample> m_samples;
 };
-
-inline ComPtr<IPin> FindPin(IBaseFilter* filter, PIN_DIRECTION direction)
-{
-    ComPtr<IEnumPins> pins;
-    filter->EnumPins(&pins);
-    IPin* pin = nullptr;
-    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
-        // mingw's ComPtr::Attach adds a reference of its own: take the pin over by hand.
-        ComPtr<IPin> candidate = pin;
-        pin->Release();
-        PIN_DIRECTION d;
-        candidate->QueryDirection(&d);
-        if (d == direction)
-            return candidate;
-    }
-    return nullptr;
-}
 
 // A Filter Graph with its control and event interfaces, and no reference
 // clock: samples are rendered as they come. (Wine 8's system clock can also

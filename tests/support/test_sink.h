@@ -8,6 +8,8 @@
 
 #include <wrl/client.h>
 
+#include "tools/common/graph_parts.h"
+
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -67,90 +69,29 @@ private:
     ComPtr<IMemAllocator> m_real;
 };
 
-class TestSink final : public IPin, public IMemInputPin {
+class TestSink final : public tools::StackInputPin {
 public:
     struct Received {
         REFERENCE_TIME start, stop;
         long length;
     };
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IUnknown || iid == IID_IPin)
-            *object = static_cast<IPin*>(this);
-        else if (iid == IID_IMemInputPin)
-            *object = static_cast<IMemInputPin*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    // Lives on the test's stack, longer than any connection.
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    TestSink() : StackInputPin(L"In") {}
 
-    // IPin, input side.
-    HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE*) override
-    {
-        m_peer = connector;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Disconnect() override
-    {
-        m_peer.Reset();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override
-    {
-        *pin = m_peer.Get();
-        if (!*pin)
-            return VFW_E_NOT_CONNECTED;
-        (*pin)->AddRef();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override
-    {
-        info->pFilter = nullptr;
-        info->dir = PINDIR_INPUT;
-        info->achName[0] = L'I';
-        info->achName[1] = L'n';
-        info->achName[2] = L'\0';
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override
-    {
-        *direction = PINDIR_INPUT;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE EndOfStream() override
     {
         ++endOfStream;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
 
-    // IMemInputPin
     HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override
     {
         if (shortBy > 0) {
             *allocator = new ShortAllocator(shortBy);
             return S_OK;
         }
-        *allocator = nullptr;
-        return VFW_E_NO_ALLOCATOR;
+        return StackInputPin::GetAllocator(allocator);
     }
-    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override
     {
         Received r{};
@@ -160,14 +101,14 @@ public:
         m_received.push_back(r);
         return receiveResult;
     }
-    HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** samples, long count, long* processed) override
-    {
-        for (*processed = 0; *processed < count; ++*processed)
-            Receive(samples[*processed]);
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
 
+    // Waits up to five seconds for `count` samples; whether they came.
+    bool WaitForSamples(size_t count)
+    {
+        for (int wait = 0; wait < 500 && ReceivedCount() < count; ++wait)
+            ::Sleep(10);
+        return ReceivedCount() >= count;
+    }
     size_t ReceivedCount()
     {
         std::lock_guard lock(m_lock);
@@ -184,7 +125,6 @@ public:
     long shortBy = 0;
 
 private:
-    ComPtr<IPin> m_peer;
     std::mutex m_lock;
     std::vector<Received> m_received;
 };

@@ -19,8 +19,7 @@ protected:
     void StreamUntilFrames(size_t count)
     {
         ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-        for (int wait = 0; wait < 500 && sink.ReceivedCount() < count; ++wait)
-            ::Sleep(10);
+        sink.WaitForSamples(count);
         ASSERT_GE(sink.ReceivedCount(), count);
     }
 };

@@ -163,8 +163,7 @@ TEST_P(CapturePin, StopReturnsPromptlyFromAStalledCameraAndSendsNothing)
     camera->SetFramePlan({.stallFrom = 2});
     ConnectToSink();
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(2);
     ASSERT_EQ(sink.ReceivedCount(), 2u);
     ::Sleep(200);  // the reads of frame 2 are now pending for good
     const auto before = std::chrono::steady_clock::now();
@@ -192,8 +191,7 @@ TEST_P(CapturePin, AReadFailureEndsTheStreamAndTheNextStartIsHealthy)
 
     camera->SetFramePlan({});
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 5; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(5);
     EXPECT_GE(sink.ReceivedCount(), 5u);
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
 }
@@ -204,8 +202,7 @@ TEST_P(CapturePin, ACameraThatVanishesWhileThePumpWaitsIsReportedAtOnce)
     camera->SetPacing(simcam::SimulatedCamera::Pacing::RealTime);
     ConnectToSink();
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 1; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(1);
     camera->SetFaults(simcam::kFaultVanished);
     EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(1000)));
     EXPECT_EQ(sink.endOfStream, 1);
@@ -221,8 +218,7 @@ TEST_P(CapturePin, ACameraThatIsMissingFailsThePauseUntilItIsThere)
     Filter()->Stop();
     UseCamera(camera);
     ASSERT_EQ(Filter()->Run(0), S_OK);
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(2);
     EXPECT_GE(sink.ReceivedCount(), 2u);
     EXPECT_EQ(Filter()->Stop(), S_OK);
 }
@@ -231,8 +227,7 @@ TEST_P(CapturePin, StoppingShutsTheCameraDownInOrder)
 {
     ConnectToSink();
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(2);
     camera->ClearLog();
     ASSERT_EQ(sinkGraph.control->Stop(), S_OK);
     std::vector<std::string> words;
@@ -254,8 +249,7 @@ TEST_P(CapturePin, ReleasingAStreamingFilterStopsItCleanly)
     // No graph: nothing but the host's release can stop the filter.
     ASSERT_EQ(Pin()->Connect(&sink, nullptr), S_OK);
     ASSERT_EQ(Filter()->Run(0), S_OK);
-    for (int wait = 0; wait < 500 && sink.ReceivedCount() < 2; ++wait)
-        ::Sleep(10);
+    sink.WaitForSamples(2);
     // The host drops its last reference without stopping.
     ReleaseEverything();
     EXPECT_FALSE(camera->Streaming());

@@ -27,11 +27,12 @@
 #include "settings/ikv20x.h"
 
 using Microsoft::WRL::ComPtr;
+using kv20x::tools::FindPin;
+using kv20x::tools::kClsidNullRenderer;
+using kv20x::tools::kClsidSampleGrabber;
 
 namespace {
 
-constexpr GUID kClsidSampleGrabber = {0xC1F400A0, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
-constexpr GUID kClsidNullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
 constexpr wchar_t kCameraName[] = L"Quorl T5R 3.1M Camera";
 
 enum ExitCode {
@@ -123,20 +124,8 @@ bool ParseOptions(int argc, char** argv, Options& o)
 
 // Counts the samples, notes gaps in their times, and keeps the latest
 // picture for the snapshot.
-class Collector final : public ISampleGrabberCB {
+class Collector final : public kv20x::tools::StackGrabberCallback {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
-    {
-        if (iid == IID_IUnknown || iid == __uuidof(ISampleGrabberCB)) {
-            *object = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override
     {
         REFERENCE_TIME start = 0, stop = 0;
@@ -188,23 +177,6 @@ template <typename T>
 HRESULT Create(const GUID& clsid, const IID& iid, ComPtr<T>& out)
 {
     return ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, reinterpret_cast<void**>(out.ReleaseAndGetAddressOf()));
-}
-
-ComPtr<IPin> PinOf(IBaseFilter* filter, PIN_DIRECTION direction)
-{
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)))
-        return nullptr;
-    IPin* pin = nullptr;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION d;
-        pin->QueryDirection(&d);
-        ComPtr<IPin> held = pin;
-        pin->Release();
-        if (d == direction)
-            return held;
-    }
-    return nullptr;
 }
 
 // The video input devices: their names, and the filter of the one asked for.
@@ -300,33 +272,14 @@ void ApplySettings(IKV20X* camera, const Options& o)
     }
 }
 
-// The output pin of a Smart Tee whose name starts with `name`.
-ComPtr<IPin> TeePin(IBaseFilter* tee, const wchar_t* name)
-{
-    ComPtr<IEnumPins> pins;
-    tee->EnumPins(&pins);
-    IPin* pin = nullptr;
-    while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
-        ComPtr<IPin> held = pin;
-        pin->Release();
-        PIN_INFO info;
-        held->QueryPinInfo(&info);
-        if (info.pFilter)
-            info.pFilter->Release();
-        if (info.dir == PINDIR_OUTPUT && std::wcsncmp(info.achName, name, std::wcslen(name)) == 0)
-            return held;
-    }
-    return nullptr;
-}
-
 // Connects the multiplexer's output to a file at `path`.
 HRESULT ConnectFile(IGraphBuilder* graph, IBaseFilter* mux, const wchar_t* path, ComPtr<IBaseFilter>& writer,
                     std::unique_ptr<kv20x::tools::StreamFileSink>& ownSink)
 {
-    ComPtr<IPin> muxOut = PinOf(mux, PINDIR_OUTPUT);
+    ComPtr<IPin> muxOut = FindPin(mux, PINDIR_OUTPUT);
     ComPtr<IFileSinkFilter> fileSink;
     HRESULT hr = Create(CLSID_FileWriter, IID_IBaseFilter, writer);
-    ComPtr<IPin> writerIn = SUCCEEDED(hr) ? PinOf(writer.Get(), PINDIR_INPUT) : nullptr;
+    ComPtr<IPin> writerIn = SUCCEEDED(hr) ? FindPin(writer.Get(), PINDIR_INPUT) : nullptr;
     ComPtr<IUnknown> stream;
     if (writerIn && SUCCEEDED(writerIn->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf()))) &&
         SUCCEEDED(writer->QueryInterface(IID_IFileSinkFilter, reinterpret_cast<void**>(fileSink.GetAddressOf())))) {
@@ -493,7 +446,7 @@ int Record(const Options& o)
         if (SUCCEEDED(hr))
             hr = graph->AddFilter(tee.Get(), L"Tee");
         if (SUCCEEDED(hr))
-            hr = graph->ConnectDirect(capture.Get(), PinOf(tee.Get(), PINDIR_INPUT).Get(), nullptr);
+            hr = graph->ConnectDirect(capture.Get(), FindPin(tee.Get(), PINDIR_INPUT).Get(), nullptr);
         if (SUCCEEDED(hr))
             hr = Create(CLSID_AviDest, IID_IBaseFilter, mux);
         if (SUCCEEDED(hr))
@@ -507,15 +460,15 @@ int Record(const Options& o)
         if (SUCCEEDED(hr))
             hr = ConnectFile(graph.Get(), mux.Get(), full, writer, ownSink);
         if (SUCCEEDED(hr))
-            hr = graph->ConnectDirect(TeePin(tee.Get(), L"Capture").Get(), PinOf(mux.Get(), PINDIR_INPUT).Get(),
+            hr = graph->ConnectDirect(FindPin(tee.Get(), PINDIR_OUTPUT, L"Capture").Get(), FindPin(mux.Get(), PINDIR_INPUT).Get(),
                                       nullptr);
-        toPreview = TeePin(tee.Get(), L"Preview");
+        toPreview = FindPin(tee.Get(), PINDIR_OUTPUT, L"Preview");
     }
     if (SUCCEEDED(hr))
-        hr = graph->ConnectDirect(toPreview.Get(), PinOf(grabberFilter.Get(), PINDIR_INPUT).Get(), nullptr);
+        hr = graph->ConnectDirect(toPreview.Get(), FindPin(grabberFilter.Get(), PINDIR_INPUT).Get(), nullptr);
     if (SUCCEEDED(hr))
-        hr = graph->ConnectDirect(PinOf(grabberFilter.Get(), PINDIR_OUTPUT).Get(),
-                                  PinOf(renderer.Get(), PINDIR_INPUT).Get(), nullptr);
+        hr = graph->ConnectDirect(FindPin(grabberFilter.Get(), PINDIR_OUTPUT).Get(),
+                                  FindPin(renderer.Get(), PINDIR_INPUT).Get(), nullptr);
     if (FAILED(hr)) {
         std::fprintf(stderr, "kv20x-capture: cannot connect the recording graph (0x%08lx)\n", hr);
         return recording ? kOutputFailed : kFailed;

@@ -13,13 +13,16 @@
 #include <atomic>
 #include <string>
 
+#include "tools/common/graph_parts.h"
+
 namespace kv20x::tools {
 
-class StreamFileSink final : public IPin, public IMemInputPin, public IStream {
+class StreamFileSink final : public StackInputPin, public IStream {
 public:
     // Creates (or truncates) the file; Valid() tells whether it could.
     explicit StreamFileSink(const std::wstring& path)
-        : m_file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        : StackInputPin(L"File"),
+          m_file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr))
     {
     }
@@ -41,81 +44,17 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
     {
-        if (iid == IID_IUnknown || iid == IID_IPin)
-            *object = static_cast<IPin*>(this);
-        else if (iid == IID_IMemInputPin)
-            *object = static_cast<IMemInputPin*>(this);
-        else if (iid == IID_IStream || iid == IID_ISequentialStream)
+        if (iid == IID_IStream || iid == IID_ISequentialStream) {
             *object = static_cast<IStream*>(this);
-        else {
-            *object = nullptr;
-            return E_NOINTERFACE;
+            return S_OK;
         }
-        AddRef();
-        return S_OK;
+        return StackInputPin::QueryInterface(iid, object);
     }
-    // Lives on the stack of the program, longer than the graph.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
-    // IPin, input side: takes the multiplexer's stream type.
-    HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_UNEXPECTED; }
-    HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE*) override
-    {
-        if (m_peer)
-            return VFW_E_ALREADY_CONNECTED;
-        m_peer = connector;
-        m_peer->AddRef();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Disconnect() override
-    {
-        if (!m_peer)
-            return S_FALSE;
-        m_peer->Release();
-        m_peer = nullptr;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override
-    {
-        *pin = m_peer;
-        if (!m_peer)
-            return VFW_E_NOT_CONNECTED;
-        m_peer->AddRef();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override
-    {
-        info->pFilter = nullptr;
-        info->dir = PINDIR_INPUT;
-        const wchar_t name[] = L"File";
-        for (size_t i = 0; i < sizeof name / sizeof name[0]; ++i)
-            info->achName[i] = name[i];
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override
-    {
-        *direction = PINDIR_INPUT;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EndOfStream() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
-
-    // IMemInputPin: nothing comes this way.
-    HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override
-    {
-        *allocator = nullptr;
-        return VFW_E_NO_ALLOCATOR;
-    }
-    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
-    // A single small buffer: the multiplexer's allocator needs a valid alignment.
+    // IMemInputPin: nothing comes this way. A single small buffer: the
+    // multiplexer's allocator needs a valid alignment.
     HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override
     {
         properties->cBuffers = 1;
@@ -125,12 +64,6 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample*) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, long count, long* processed) override
-    {
-        *processed = count;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
 
     // IStream, over the file.
     HRESULT STDMETHODCALLTYPE Read(void* data, ULONG bytes, ULONG* read) override
@@ -193,7 +126,6 @@ public:
 
 private:
     HANDLE m_file;
-    IPin* m_peer = nullptr;
     bool m_failed = false;
 };
 

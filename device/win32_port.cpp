@@ -1,5 +1,5 @@
 // Locking: m_cancelLock guards m_cancelled together with the issuing of reads,
-// so that a read can never be queued after CancelReads has swept the handle.
+// so that a read can never be queued after CancelReads has swept the slots.
 // The slot records are touched only by the one reading thread; control
 // requests use an OVERLAPPED of their own and may come from any thread.
 
@@ -56,9 +56,9 @@ public:
     bool QueueRead(int slotIndex, void* buffer, std::uint32_t bytes) override
     {
         Slot& slot = m_slots[slotIndex];
+        AutoLock lock(m_cancelLock);
         slot.overlapped = OVERLAPPED{};
         slot.overlapped.hEvent = slot.event.get();
-        AutoLock lock(m_cancelLock);
         slot.state = SlotState::Failed;
         if (m_cancelled || !m_device)
             return false;
@@ -83,12 +83,17 @@ public:
         return ok != FALSE;
     }
 
+    // Only the read slots' own requests: a control request that another
+    // thread has in flight on the same handle (a setter's register write
+    // during a stop) must complete.
     void CancelReads() override
     {
         AutoLock lock(m_cancelLock);
         m_cancelled = true;
-        if (m_device)
-            ::CancelIoEx(m_device.get(), nullptr);
+        if (!m_device)
+            return;
+        for (Slot& slot : m_slots)
+            ::CancelIoEx(m_device.get(), &slot.overlapped);
     }
 
     void Delay(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }

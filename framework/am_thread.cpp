@@ -23,9 +23,13 @@ BOOL CAMThread::Create()
     AutoLock lock(m_accessLock);
     if (ThreadExists())
         return FALSE;
-    DWORD id = 0;
-    m_thread = ::CreateThread(nullptr, 0, InitialThreadProc, this, 0, &id);
+    m_thread = StartThread(InitialThreadProc, this);
     return m_thread != nullptr;
+}
+
+HANDLE CAMThread::StartThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter)
+{
+    return ::CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
 }
 
 DWORD WINAPI CAMThread::InitialThreadProc(LPVOID parameter)

@@ -57,6 +57,11 @@ public:
     // Signalled while a command waits for the worker.
     HANDLE GetRequestHandle() const { return m_commandEvent.Handle(); }
 
+protected:
+    // Starts the thread; a subclass may refuse (null) to show what a machine
+    // out of threads does.
+    virtual HANDLE StartThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter);
+
 private:
     static DWORD WINAPI InitialThreadProc(LPVOID parameter);
 

@@ -65,6 +65,8 @@ public:
     bool IsStopped() const { return m_state == State_Stopped; }
     bool IsActive() const { return m_state != State_Stopped; }
     CritSec* StateLock() const { return m_lock; }
+    // The graph the filter has joined; null outside one. Not held.
+    IFilterGraph* Graph() const { return m_graph; }
 
 protected:
     void IncrementPinVersion() { ::InterlockedIncrement(&m_pinVersion); }

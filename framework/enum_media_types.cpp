@@ -63,11 +63,15 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Skip(ULONG count)
         return S_OK;
     if (AreWeOutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
-    m_position += count;
-    if (m_position > INT_MAX)
-        return S_FALSE;
-    CMediaType type;
-    return m_pin->GetMediaType(static_cast<int>(m_position - 1), &type) == S_OK ? S_OK : S_FALSE;
+    // One type at a time up to the end, so that a count past it (even one
+    // that would wrap the position) skips exactly what remains.
+    for (ULONG skipped = 0; skipped < count; ++skipped) {
+        CMediaType type;
+        if (m_position >= INT_MAX || m_pin->GetMediaType(static_cast<int>(m_position), &type) != S_OK)
+            return S_FALSE;
+        ++m_position;
+    }
+    return S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Reset()

@@ -75,11 +75,11 @@ HRESULT STDMETHODCALLTYPE CEnumPins::Skip(ULONG count)
 {
     if (AreWeOutOfSync())
         return VFW_E_ENUM_OUT_OF_SYNC;
+    // Past the end: skips what remains, and says so.
     const ULONG remaining = static_cast<ULONG>(m_pinCount - m_position);
-    if (count > remaining)
-        return S_FALSE;
-    m_position += static_cast<int>(count);
-    return S_OK;
+    const ULONG skipped = count < remaining ? count : remaining;
+    m_position += static_cast<int>(skipped);
+    return skipped == count ? S_OK : S_FALSE;
 }
 
 HRESULT STDMETHODCALLTYPE CEnumPins::Reset()

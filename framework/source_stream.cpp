@@ -29,8 +29,10 @@ HRESULT CSourceStream::Active()
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr))
         return hr;
-    if (!Create())
+    if (!Create()) {
+        CBaseOutputPin::Inactive();  // decommits the allocator again
         return E_FAIL;
+    }
     hr = static_cast<HRESULT>(CallWorker(CMD_INIT));
     if (FAILED(hr)) {
         // The worker has ended; without it joined and released, no later

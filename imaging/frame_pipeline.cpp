@@ -19,12 +19,19 @@ private:
     FrameHooks& m_hooks;
 };
 
+// The step's result is applied under the settings lock, and only while auto
+// exposure is still on: a manual exposure set since this frame's demosaic
+// began must not be overwritten by it.
 void RunAutoExposure(const PictureStats& stats, std::int32_t width, std::int32_t height, CameraSettings& settings,
                      FrameHooks& hooks)
 {
+    const std::uint8_t luma = MeasureLuma(stats.window, width, height);
+    SettingsLock lock(hooks);
+    if (settings.AutoExposure == 0)
+        return;
     AutoExposureState state{settings.AETarget,       settings.AnalogGain,  settings.AeExposure,
                             settings.AeSmoothedLuma, settings.FlickerStep, static_cast<std::uint16_t>(height)};
-    const AutoExposureResult result = AutoExposureStep(state, MeasureLuma(stats.window, width, height));
+    const AutoExposureResult result = AutoExposureStep(state, luma);
     settings.AeSmoothedLuma = state.smoothed;
     settings.AeExposure = state.exposure;
     if (!result.write)
@@ -32,6 +39,23 @@ void RunAutoExposure(const PictureStats& stats, std::int32_t width, std::int32_t
     settings.AnalogGain = result.gain;
     settings.ExposureTime = result.exposureRows;
     hooks.WriteExposure(result.gain, result.exposureRows);
+}
+
+// A pending one-shot white balance, served from this frame's sums unless it
+// was withdrawn (or gains were set by hand) since the frame began.
+void RunOneShotWhiteBalance(const PictureStats& stats, CameraSettings& settings, FrameTables& tables,
+                            FrameHooks& hooks)
+{
+    SettingsLock lock(hooks);
+    if (settings.bAutoWB == 0)
+        return;
+    WhiteBalanceGains gains{settings.r, settings.g, settings.b};
+    MeasureWhiteBalance(stats.total, gains);
+    settings.r = gains.red;
+    settings.g = gains.green;
+    settings.b = gains.blue;
+    settings.bAutoWB = 0;
+    BuildWbLut(gains.red, gains.green, gains.blue, tables.wb);
 }
 
 }  // namespace
@@ -56,16 +80,8 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
     if (stats.gatherWindow)
         RunAutoExposure(stats, width, height, settings, hooks);
 
-    if (stats.gatherTotal) {
-        WhiteBalanceGains gains{settings.r, settings.g, settings.b};
-        MeasureWhiteBalance(stats.total, gains);
-        SettingsLock lock(hooks);
-        settings.r = gains.red;
-        settings.g = gains.green;
-        settings.b = gains.blue;
-        settings.bAutoWB = 0;
-        BuildWbLut(gains.red, gains.green, gains.blue, tables.wb);
-    }
+    if (stats.gatherTotal)
+        RunOneShotWhiteBalance(stats, settings, tables, hooks);
 
     hooks.ReleaseRaw();
 

@@ -29,8 +29,9 @@ public:
     virtual void WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows) = 0;
     // The raw frame is no longer read; its buffer may be refilled.
     virtual void ReleaseRaw() = 0;
-    // The settings lock: held around the table rebuild after a one-shot white
-    // balance and for the whole of steps 5 to 7.
+    // The settings lock: held while the auto exposure step's result is applied
+    // and written, around a one-shot white balance, and for the whole of
+    // steps 5 to 7.
     virtual void LockSettings() = 0;
     virtual void UnlockSettings() = 0;
 
@@ -40,7 +41,8 @@ protected:
 
 // Runs steps 1 to 7 on `raw` (width x height, modified by the defect repair)
 // into `picture` (width x height x 3 bytes). Reads the settings afresh; the
-// auto exposure and the one-shot white balance write their results back.
+// auto exposure and the one-shot white balance write their results back,
+// under the settings lock and only if their flag is still set then.
 void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
                       CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks);
 

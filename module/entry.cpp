@@ -75,10 +75,12 @@ STDAPI DllRegisterServer()
     return RegisterCaptureDevice(true);
 }
 
+// Every step runs even when one fails, so that a partly failed unregister
+// does not leave the camera listed among the devices; the first failure is
+// the answer.
 STDAPI DllUnregisterServer()
 {
     const HRESULT hr = RegisterAllServers(ModuleHandle(), false);
-    if (FAILED(hr))
-        return hr;
-    return RegisterCaptureDevice(false);
+    const HRESULT device = RegisterCaptureDevice(false);
+    return FAILED(hr) ? hr : device;
 }

@@ -1,7 +1,7 @@
 #include "module/registration.h"
 
-#include <cstdio>
 #include <cwchar>
+#include <iterator>
 
 #include <wrl/client.h>
 
@@ -16,6 +16,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD kMaxPath = MAX_PATH;  // 260
+constexpr DWORD kMaxKeyNameChars = 255;
 constexpr HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 HRESULT Win32Result(LONG error)
@@ -24,12 +25,19 @@ HRESULT Win32Result(LONG error)
 }
 
 // "CLSID\{...}" for a class id.
-bool ClassKeyPath(const CLSID& clsid, char (&path)[64])
+bool ClassKeyPath(const CLSID& clsid, wchar_t (&path)[64])
 {
-    wchar_t text[39];
-    if (::StringFromGUID2(clsid, text, 39) == 0)
-        return false;
-    return std::snprintf(path, sizeof path, "CLSID\\%ls", text) > 0;
+    constexpr wchar_t kPrefix[] = L"CLSID\\";
+    constexpr int kPrefixChars = static_cast<int>(std::size(kPrefix)) - 1;
+    std::wmemcpy(path, kPrefix, kPrefixChars);
+    return ::StringFromGUID2(clsid, path + kPrefixChars, 64 - kPrefixChars) != 0;
+}
+
+// The first failure of several steps that all run.
+void KeepFirstFailure(HRESULT& first, HRESULT hr)
+{
+    if (FAILED(hr) && SUCCEEDED(first))
+        first = hr;
 }
 
 HRESULT SetStringValue(HKEY key, const wchar_t* name, const wchar_t* value)
@@ -41,18 +49,19 @@ HRESULT SetStringValue(HKEY key, const wchar_t* name, const wchar_t* value)
 // CLSID\{clsid} = name, InprocServer32 = the module's path, ThreadingModel Both.
 HRESULT RegisterComServer(const FactoryTemplateEntry& entry, const wchar_t* modulePath)
 {
-    char path[64];
+    wchar_t path[64];
     if (!ClassKeyPath(*entry.clsid, path))
         return E_FAIL;
     UniqueHKey classKey;
-    LONG error = ::RegCreateKeyA(HKEY_CLASSES_ROOT, path, classKey.put());
+    LONG error = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, classKey.put(), nullptr);
     if (error != ERROR_SUCCESS)
         return Win32Result(error);
     HRESULT hr = SetStringValue(classKey.get(), nullptr, entry.name);
     if (FAILED(hr))
         return hr;
     UniqueHKey serverKey;
-    error = ::RegCreateKeyA(classKey.get(), "InprocServer32", serverKey.put());
+    error = ::RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, serverKey.put(),
+                              nullptr);
     if (error != ERROR_SUCCESS)
         return Win32Result(error);
     hr = SetStringValue(serverKey.get(), nullptr, modulePath);
@@ -96,65 +105,89 @@ HRESULT MapperEntry(IFilterMapper* mapper, const FilterSetupRecord& setup, bool 
     return hr;
 }
 
+// Registering stops at the first failure; unregistering tries every entry
+// and reports the first failure.
 template <typename Mapper>
 HRESULT AllMapperEntries(Mapper* mapper, bool registering)
 {
+    HRESULT result = S_OK;
     for (int i = 0; i < g_factoryTemplateCount; ++i) {
         const FactoryTemplateEntry& entry = g_factoryTemplates[i];
         if (!entry.setup)
             continue;
-        const HRESULT hr = MapperEntry(mapper, *entry.setup, registering);
-        if (FAILED(hr))
-            return hr;
+        KeepFirstFailure(result, MapperEntry(mapper, *entry.setup, registering));
+        if (FAILED(result) && registering)
+            break;
     }
-    return S_OK;
+    return result;
 }
 
-HRESULT RemoveSubtree(HKEY parent, const char* name)
+bool KeyExists(HKEY parent, const wchar_t* name)
 {
     UniqueHKey key;
-    if (::RegOpenKeyExA(parent, name, 0, MAXIMUM_ALLOWED, key.put()) != ERROR_SUCCESS)
+    return ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, key.put()) != ERROR_FILE_NOT_FOUND;
+}
+
+// Removes `name` below `parent` with everything under it, as far as it can.
+// Every subkey is tried once: one that cannot be opened, emptied or removed
+// is skipped and counted as a failure, so that the walk always ends.
+HRESULT RemoveSubtree(HKEY parent, const wchar_t* name)
+{
+    UniqueHKey key;
+    const LONG opened = ::RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.put());
+    if (opened == ERROR_FILE_NOT_FOUND)
         return S_OK;  // nothing there to remove
     HRESULT result = S_OK;
-    // Removed subkeys shift the others down: keep taking the first one that
-    // has not refused, and give up on those that do.
-    DWORD skipped = 0;
-    for (;;) {
-        char subkey[kMaxPath];
-        DWORD length = kMaxPath;
-        if (::RegEnumKeyExA(key.get(), skipped, subkey, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        const HRESULT hr = RemoveSubtree(key.get(), subkey);
-        if (FAILED(hr)) {
-            result = hr;
-            ++skipped;
+    if (opened != ERROR_SUCCESS) {
+        result = Win32Result(opened);
+    } else {
+        // Removed subkeys shift the others down: keep taking the first one
+        // that has not been given up on.
+        DWORD skipped = 0;
+        for (;;) {
+            wchar_t subkey[kMaxKeyNameChars + 1];
+            DWORD length = kMaxKeyNameChars + 1;
+            const LONG error =
+                ::RegEnumKeyExW(key.get(), skipped, subkey, &length, nullptr, nullptr, nullptr, nullptr);
+            if (error == ERROR_NO_MORE_ITEMS)
+                break;
+            if (error != ERROR_SUCCESS) {
+                KeepFirstFailure(result, Win32Result(error));
+                break;
+            }
+            KeepFirstFailure(result, RemoveSubtree(key.get(), subkey));
+            // Whatever the removal answered, a subkey still there would be
+            // met again at this index: step over it, as a failure.
+            if (KeyExists(key.get(), subkey)) {
+                KeepFirstFailure(result, Win32Result(ERROR_ACCESS_DENIED));
+                ++skipped;
+            }
         }
+        key.reset();
     }
-    key.reset();
-    const LONG error = ::RegDeleteKeyA(parent, name);
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && SUCCEEDED(result))
-        result = Win32Result(error);
+    const LONG error = ::RegDeleteKeyW(parent, name);
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+        KeepFirstFailure(result, Win32Result(error));
     return result;
 }
 
 }  // namespace
 
-HRESULT RemoveKeyTree(HKEY root, const char* path)
+HRESULT RemoveKeyTree(HKEY root, const wchar_t* path)
 {
     return RemoveSubtree(root, path);
 }
 
 HRESULT RegisterAllServers(HMODULE module, bool registering)
 {
-    char fileName[kMaxPath];
-    const DWORD length = ::GetModuleFileNameA(module, fileName, kMaxPath);
-    if (length == 0 || length >= kMaxPath)
-        return length == 0 ? Win32Result(static_cast<LONG>(::GetLastError())) : Win32Result(ERROR_INSUFFICIENT_BUFFER);
-    wchar_t modulePath[kMaxPath];
-    if (::MultiByteToWideChar(CP_ACP, 0, fileName, -1, modulePath, kMaxPath) == 0)
-        return Win32Result(static_cast<LONG>(::GetLastError()));
-
+    HRESULT result = S_OK;
     if (registering) {
+        wchar_t modulePath[kMaxPath];
+        const DWORD length = ::GetModuleFileNameW(module, modulePath, kMaxPath);
+        if (length == 0)
+            return Win32Result(static_cast<LONG>(::GetLastError()));
+        if (length >= kMaxPath)
+            return Win32Result(ERROR_INSUFFICIENT_BUFFER);
         for (int i = 0; i < g_factoryTemplateCount; ++i) {
             const HRESULT hr = RegisterComServer(g_factoryTemplates[i], modulePath);
             if (FAILED(hr))
@@ -163,34 +196,33 @@ HRESULT RegisterAllServers(HMODULE module, bool registering)
     }
 
     const HRESULT comReady = ::CoInitialize(nullptr);
-    HRESULT hr;
     {
         ComPtr<IFilterMapper2> mapper2;
         ComPtr<IFilterMapper> mapper;
-        hr = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                reinterpret_cast<void**>(mapper2.GetAddressOf()));
+        HRESULT hr = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                        reinterpret_cast<void**>(mapper2.GetAddressOf()));
         if (FAILED(hr))
             hr = ::CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper,
                                     reinterpret_cast<void**>(mapper.GetAddressOf()));
         if (SUCCEEDED(hr))
             hr = mapper2 ? AllMapperEntries(mapper2.Get(), registering) : AllMapperEntries(mapper.Get(), registering);
+        KeepFirstFailure(result, hr);
     }
     ::CoFreeUnusedLibraries();
     if (SUCCEEDED(comReady))
         ::CoUninitialize();
-    if (FAILED(hr) || registering)
-        return hr;
+    if (registering)
+        return result;
 
-    HRESULT removed = S_OK;
+    // Unregistering goes on past a failure: whatever can be removed is.
     for (int i = 0; i < g_factoryTemplateCount; ++i) {
-        char path[64];
-        if (!ClassKeyPath(*g_factoryTemplates[i].clsid, path))
-            continue;
-        const HRESULT one = RemoveKeyTree(HKEY_CLASSES_ROOT, path);
-        if (FAILED(one) && SUCCEEDED(removed))
-            removed = one;
+        wchar_t path[64];
+        if (ClassKeyPath(*g_factoryTemplates[i].clsid, path))
+            KeepFirstFailure(result, RemoveKeyTree(HKEY_CLASSES_ROOT, path));
+        else
+            KeepFirstFailure(result, E_FAIL);
     }
-    return removed;
+    return result;
 }
 
 HRESULT RegisterCaptureDevice(bool registering)

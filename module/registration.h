@@ -8,15 +8,17 @@ namespace kv20x {
 // The generic step for every class of the factory table: COM server keys
 // when registering, filter mapper entries of the default category (through
 // IFilterMapper2, else IFilterMapper), and the removal of the COM keys when
-// unregistering.
+// unregistering. Unregistering runs every step and reports the first
+// failure.
 HRESULT RegisterAllServers(HMODULE module, bool registering);
 
 // The capture filter's entry in the video input device category.
 HRESULT RegisterCaptureDevice(bool registering);
 
-// Removes HKEY_CLASSES_ROOT\<path> with all its subkeys. A key that is not
-// there counts as removed; a subkey that cannot be removed is given up on,
-// and the failure is reported.
-HRESULT RemoveKeyTree(HKEY root, const char* path);
+// Removes root\<path> with all its subkeys, whatever their names' language.
+// A key that is not there counts as removed. A subkey that cannot be opened
+// or removed is skipped; everything else is still removed, and the first
+// failure is reported. Always ends.
+HRESULT RemoveKeyTree(HKEY root, const wchar_t* path);
 
 }  // namespace kv20x

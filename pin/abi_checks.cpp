@@ -2,10 +2,13 @@
 // cannot show: every IKV20X slot, and the entry points, with the platform's
 // calling convention (__stdcall on x86; one convention on x64).
 
+#include <cstddef>
 #include <type_traits>
 
+#include "pin/video_format.h"
 #include "settings/ikv20x.h"
 
+#include <dshow.h>
 #include <olectl.h>
 
 namespace kv20x {
@@ -56,3 +59,9 @@ static_assert(std::is_same_v<decltype(&DllGetClassObject), HRESULT(STDAPICALLTYP
 static_assert(std::is_same_v<decltype(&DllCanUnloadNow), HRESULT(STDAPICALLTYPE*)()>);
 static_assert(std::is_same_v<decltype(&DllRegisterServer), HRESULT(STDAPICALLTYPE*)()>);
 static_assert(std::is_same_v<decltype(&DllUnregisterServer), HRESULT(STDAPICALLTYPE*)()>);
+
+// The format check reads VIDEOINFOHEADER at fixed offsets.
+static_assert(offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == kv20x::kVideoInfoFrameTimeOffset);
+static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) == kv20x::kVideoInfoBitmapOffset);
+static_assert(sizeof(BITMAPINFOHEADER) == kv20x::kBitmapHeaderBytes);
+static_assert(sizeof(VIDEOINFOHEADER) == kv20x::kVideoInfoBytes);

@@ -11,6 +11,11 @@ std::unique_ptr<DevicePort> OpenCameraPort()
     return CreateWin32DevicePort();
 }
 
+HANDLE StartCaptureThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter)
+{
+    return ::CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
+}
+
 int ProcessorCount()
 {
     SYSTEM_INFO info{};

@@ -111,6 +111,7 @@ private:
     void StopCapture();
     enum class Take { Frame, None, Unhealthy };
     Take TakeReadyFrame(FrameNode** node);
+    bool PopReadyFrame(FrameNode** node);
     void ReturnFrame(FrameNode* node);
     DWORD CaptureLoop();
     static DWORD WINAPI CaptureThreadProc(LPVOID pin);

@@ -15,6 +15,7 @@
 
 #include "device/device_link.h"
 #include "device/frame_read.h"
+#include "pin/camera_port.h"
 #include "pin/capture_pin.h"
 
 namespace kv20x {
@@ -38,7 +39,7 @@ void CPushPinKV20X::StartCapture()
     // Healthy before the thread runs, so that a failure it meets at once
     // cannot be overwritten.
     ::InterlockedExchange(&m_captureHealthy, 1);
-    m_captureThread.reset(::CreateThread(nullptr, 0, CaptureThreadProc, this, 0, nullptr));
+    m_captureThread.reset(StartCaptureThread(CaptureThreadProc, this));
     if (!m_captureThread) {
         // No second thread to be had: read on the worker from now on.
         ::InterlockedExchange(&m_captureHealthy, 0);
@@ -106,22 +107,30 @@ DWORD CPushPinKV20X::CaptureLoop()
     return 0;
 }
 
+bool CPushPinKV20X::PopReadyFrame(FrameNode** node)
+{
+    AutoLock lock(m_bufferListLock);
+    *node = m_readyList;
+    if (*node)
+        m_readyList = (*node)->next;
+    return *node != nullptr;
+}
+
+// Frames read whole before a failure are still delivered: the list is looked
+// at before the health flag. The capture thread queues a frame before it can
+// fail on a later one, so once the flag reads clear, a second look at the
+// list sees every frame it will ever hold.
 CPushPinKV20X::Take CPushPinKV20X::TakeReadyFrame(FrameNode** node)
 {
-    if (!m_captureHealthy)
-        return Take::Unhealthy;
-    {
-        AutoLock lock(m_bufferListLock);
-        *node = m_readyList;
-        if (*node)
-            m_readyList = (*node)->next;
-    }
-    if (*node)
+    if (PopReadyFrame(node))
         return Take::Frame;
+    if (!m_captureHealthy)
+        return PopReadyFrame(node) ? Take::Frame : Take::Unhealthy;
     // Any command (a stop above all) ends the wait as well as a frame does.
     const HANDLE waits[2] = {GetRequestHandle(), m_frameReadyEvent.get()};
     ::WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    return Take::None;
+    // Woken by a frame: take it now rather than go round the loop for it.
+    return PopReadyFrame(node) ? Take::Frame : Take::None;
 }
 
 void CPushPinKV20X::ReturnFrame(FrameNode* node)

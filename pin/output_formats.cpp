@@ -5,40 +5,29 @@
 
 #include <ks.h>
 
-#include <cstdlib>
 #include <cstring>
 
+#include <wrl/client.h>
+
+#include "pin/video_format.h"
 #include "settings/size_mode.h"
 
 namespace kv20x {
 
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
-// The size index of exactly (width, height), or -1. A negative (top-down)
-// height is none of the pin's sizes.
-int SizeIndexOf(LONG width, LONG height)
+// The shared check of a proposed type.
+FormatCheck CheckType(const AM_MEDIA_TYPE* type)
 {
-    for (int index = 0; index < kSizeModeCount; ++index)
-        if (width == SizeModeWidth(index) && height == SizeModeHeight(index))
-            return index;
-    return -1;
-}
-
-// The bitmap header of a type, read only from a block that holds a whole
-// VIDEOINFOHEADER; null otherwise.
-const BITMAPINFOHEADER* VideoHeader(const AM_MEDIA_TYPE* type)
-{
-    if (type->formattype != FORMAT_VideoInfo || !type->pbFormat || type->cbFormat < sizeof(VIDEOINFOHEADER))
-        return nullptr;
-    return &reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
-}
-
-// Uncompressed RGB24 video in fixed-size samples, with a readable header.
-const BITMAPINFOHEADER* Rgb24Header(const AM_MEDIA_TYPE* type)
-{
-    if (type->majortype != MEDIATYPE_Video || !type->bFixedSizeSamples || type->subtype != MEDIASUBTYPE_RGB24)
-        return nullptr;
-    return VideoHeader(type);
+    ProposedFormat format;
+    format.videoMajorType = type->majortype == MEDIATYPE_Video;
+    format.rgb24Subtype = type->subtype == MEDIASUBTYPE_RGB24;
+    format.videoInfoFormat = type->formattype == FORMAT_VideoInfo;
+    format.block = type->pbFormat;
+    format.blockBytes = type->cbFormat;
+    return CheckVideoFormat(format);
 }
 
 LONG ToLong(std::int64_t value)
@@ -93,10 +82,8 @@ HRESULT CPushPinKV20X::CheckMediaType(const CMediaType* type)
 {
     if (!type)
         return E_POINTER;
-    const BITMAPINFOHEADER* header = Rgb24Header(type);
-    const SizeMode size = m_settings.eKV20XSize;
-    if (!header || header->biWidth != SizeModeWidth(size) ||
-        std::llabs(static_cast<long long>(header->biHeight)) != SizeModeHeight(size))
+    const FormatCheck check = CheckType(type);
+    if (!check.ok() || !type->bFixedSizeSamples || check.size != m_settings.eKV20XSize)
         return E_INVALIDARG;
     return S_OK;
 }
@@ -104,31 +91,25 @@ HRESULT CPushPinKV20X::CheckMediaType(const CMediaType* type)
 HRESULT CPushPinKV20X::SetMediaType(const CMediaType* type)
 {
     AutoLock lock(*m_source->pStateLock());
-    const BITMAPINFOHEADER* header = VideoHeader(type);
-    if (!header)
-        return E_UNEXPECTED;
-    if (header->biBitCount != 24)
+    const FormatCheck check = CheckType(type);
+    if (!check.ok())
         return E_INVALIDARG;
-    const int index = SizeIndexOf(header->biWidth, header->biHeight);
-    if (index < 0)
-        return E_INVALIDARG;
-    if (m_formatLocked && index != m_settings.eKV20XSize)
+    if (m_formatLocked && check.size != m_settings.eKV20XSize)
         return E_INVALIDARG;
     const HRESULT hr = CSourceStream::SetMediaType(type);
     if (SUCCEEDED(hr))
-        m_settings.eKV20XSize = index;
+        m_settings.eKV20XSize = check.size;
     return hr;
 }
 
 bool CPushPinKV20X::ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const
 {
-    const BITMAPINFOHEADER* header = VideoHeader(&m_mt);
-    if (!header)
+    const FormatCheck check = CheckType(&m_mt);
+    if (!check.ok())
         return false;
-    *width = header->biWidth;
-    *height = header->biHeight;
-    *imageBytes = BitmapRowBytes(header->biWidth, header->biBitCount) *
-                  static_cast<std::uint32_t>(std::llabs(static_cast<long long>(header->biHeight)));
+    *width = SizeModeWidth(check.size);
+    *height = SizeModeHeight(check.size);
+    *imageBytes = SizeModeImageBytes(check.size);
     return true;
 }
 
@@ -138,16 +119,14 @@ HRESULT CPushPinKV20X::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
         return E_POINTER;
     {
         AutoLock lock(*m_source->pStateLock());
-        std::int32_t width = 0, height = 0;
-        std::uint32_t imageBytes = 0;
-        if (!ConnectedGeometry(&width, &height, &imageBytes))
+        const FormatCheck check = CheckType(&m_mt);
+        if (!check.ok())
             return E_UNEXPECTED;
         if (request->cBuffers == 0)
             request->cBuffers = 3;
-        // A peer's type may leave biSizeImage 0 (legal for RGB): the buffers
-        // still have to hold the whole picture.
-        const std::uint32_t stated = reinterpret_cast<const VIDEOINFOHEADER*>(m_mt.pbFormat)->bmiHeader.biSizeImage;
-        request->cbBuffer = static_cast<long>(stated > imageBytes ? stated : imageBytes);
+        // From the checked type: the whole picture, or a stated biSizeImage
+        // of at most twice that.
+        request->cbBuffer = static_cast<long>(check.bufferBytes);
     }
     ALLOCATOR_PROPERTIES actual{};
     const HRESULT hr = allocator->SetProperties(request, &actual);
@@ -160,22 +139,51 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
 {
     if (!type)
         return E_POINTER;
-    const BITMAPINFOHEADER* header = Rgb24Header(type);
-    const int index = header ? SizeIndexOf(header->biWidth, header->biHeight) : -1;
-    if (index < 0)
+    const FormatCheck check = CheckType(type);
+    if (!check.ok() || !type->bFixedSizeSamples)
         return E_INVALIDARG;
-    AutoLock lock(*m_source->pStateLock());
-    if (!IsConnected()) {
-        if (index != m_settings.eKV20XSize)
-            m_settings.eKV20XSize = index;
+    ComPtr<IFilterGraph2> graph;
+    ComPtr<IPin> peer;
+    CMediaType previousType;
+    SizeMode previous;
+    {
+        AutoLock lock(*m_source->pStateLock());
+        previous = m_settings.eKV20XSize;
+        if (!IsConnected()) {
+            m_settings.eKV20XSize = check.size;
+            m_formatLocked = 1;
+            return S_OK;
+        }
+        if (!m_source->IsStopped())
+            return VFW_E_WRONG_STATE;
         m_formatLocked = 1;
-        return S_OK;
+        if (check.size == previous)
+            return S_OK;
+        // Another size on a connected pin: the connection is made again
+        // through the graph with the new type, as capture filters do.
+        IFilterGraph* owner = m_source->Graph();
+        if (!owner || FAILED(owner->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(graph.GetAddressOf()))))
+            return VFW_E_NOT_IN_GRAPH;
+        peer = GetConnected();
+        previousType = m_mt;
+        m_settings.eKV20XSize = check.size;  // what the pin now offers and accepts
     }
-    if (!m_source->IsStopped())
-        return VFW_E_WRONG_STATE;
-    // Connected and stopped: the size in use stays; no reconnection starts.
-    m_formatLocked = 1;
-    return S_OK;
+    // Outside the state lock: the graph disconnects and connects this pin.
+    HRESULT hr = graph->ReconnectEx(static_cast<IPin*>(this), type);
+
+    {
+        AutoLock lock(*m_source->pStateLock());
+        if (IsConnected() && CheckType(&m_mt).size == check.size)
+            return S_OK;
+        // Not connected at the new size: the old size stands again.
+        m_settings.eKV20XSize = previous;
+        if (IsConnected())
+            return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    // The peer refused the new type and the graph left the pins apart: the
+    // connection the application had is restored.
+    graph->ConnectDirect(static_cast<IPin*>(this), peer.Get(), &previousType);
+    return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetFormat(AM_MEDIA_TYPE** type)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 
@@ -20,6 +21,9 @@ public:
     void ReleaseRaw() override { events.push_back("release"); }
     void LockSettings() override
     {
+        // A setter that gets the lock just before this frame does.
+        if (auto setter = std::exchange(beforeFirstLock, nullptr))
+            setter();
         EXPECT_FALSE(locked);
         locked = true;
         events.push_back("lock");
@@ -32,6 +36,7 @@ public:
     }
     std::vector<std::string> events;
     bool locked = false;
+    std::function<void()> beforeFirstLock;
 };
 
 // The whole frame through the plain steps, one pass each.
@@ -158,16 +163,49 @@ protected:
     }
 };
 
-TEST_F(PipelineOrder, ExposureIsWrittenBeforeTheRawFrameIsReleased)
+TEST_F(PipelineOrder, ExposureIsWrittenUnderTheLockBeforeTheRawFrameIsReleased)
 {
     RunFrame();
-    ASSERT_EQ(hooks.events.size(), 4u);
-    EXPECT_EQ(hooks.events[0].rfind("write ", 0), 0u);
-    EXPECT_EQ(hooks.events[1], "release");
-    EXPECT_EQ(hooks.events[2], "lock");
-    EXPECT_EQ(hooks.events[3], "unlock");
-    EXPECT_EQ(hooks.events[0], "write " + std::to_string(settings.AnalogGain) + " " +
-                                   std::to_string(settings.ExposureTime));
+    EXPECT_EQ(hooks.events, (std::vector<std::string>{"lock",
+                                                      "write " + std::to_string(settings.AnalogGain) + " " +
+                                                          std::to_string(settings.ExposureTime),
+                                                      "unlock", "release", "lock", "unlock"}));
+}
+
+TEST_F(PipelineOrder, ManualExposureSetDuringTheFrameIsNotUndoneByItsStep)
+{
+    // The frame gathered its statistics with auto exposure on; the user
+    // switches to manual before the step's result is applied.
+    hooks.beforeFirstLock = [this] {
+        settings.AutoExposure = 0;
+        settings.ExposureTime = 1234;
+        settings.AnalogGain = 7;
+    };
+    const std::uint8_t smoothed = settings.AeSmoothedLuma;
+    RunFrame();
+    EXPECT_EQ(settings.ExposureTime, 1234);
+    EXPECT_EQ(settings.AnalogGain, 7);
+    EXPECT_EQ(settings.AeSmoothedLuma, smoothed) << "no step was taken";
+    EXPECT_EQ(hooks.events, (std::vector<std::string>{"lock", "unlock", "release", "lock", "unlock"}))
+        << "nothing reached the sensor";
+}
+
+TEST_F(PipelineOrder, WithdrawnOneShotWhiteBalanceLeavesTheHandSetGains)
+{
+    settings.AutoExposure = 0;
+    settings.bAutoWB = 1;
+    BuildFrameTables(settings, tables);
+    hooks.beforeFirstLock = [this] {
+        settings.bAutoWB = 0;
+        settings.r = 99;
+        settings.g = 64;
+        settings.b = 30;
+        BuildFrameTables(settings, tables);
+    };
+    RunFrame();
+    EXPECT_EQ(settings.r, 99);
+    EXPECT_EQ(settings.b, 30);
+    EXPECT_EQ(tables.wb.red[64], 99) << "the hand-set table stays";
 }
 
 TEST_F(PipelineOrder, WithAutoExposureOffNothingIsWritten)

@@ -11,6 +11,7 @@ namespace {
 std::mutex g_lock;
 std::shared_ptr<simcam::SimulatedCamera> g_camera;
 std::atomic<int> g_processors{2};
+std::atomic<bool> g_refuseThreads{false};
 }  // namespace
 
 namespace test {
@@ -24,6 +25,11 @@ void UseCamera(std::shared_ptr<simcam::SimulatedCamera> camera)
 void UseProcessorCount(int count)
 {
     g_processors = count;
+}
+
+void RefuseCaptureThreads(bool refuse)
+{
+    g_refuseThreads = refuse;
 }
 
 }  // namespace test
@@ -48,6 +54,13 @@ std::unique_ptr<DevicePort> OpenCameraPort()
     if (!g_camera)
         return std::make_unique<MissingPort>();
     return g_camera->CreatePort();
+}
+
+HANDLE StartCaptureThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter)
+{
+    if (g_refuseThreads)
+        return nullptr;
+    return ::CreateThread(nullptr, 0, procedure, parameter, 0, nullptr);
 }
 
 int ProcessorCount()

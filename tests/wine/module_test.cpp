@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <dshow.h>
+#include <sddl.h>
 
 #include <wrl/client.h>
 
@@ -67,6 +68,62 @@ bool KeyExists(HKEY root, const char* key)
         return false;
     ::RegCloseKey(opened);
     return true;
+}
+
+// A key whose security descriptor denies opening and removing it; the
+// denial is lifted again when it goes, so that the test can clean up.
+class LockedKey {
+public:
+    LockedKey(HKEY root, const wchar_t* path) : m_root(root), m_path(path)
+    {
+        HKEY key = nullptr;
+        ::RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        if (key) {
+            // Everyone: denied query, enumeration and delete; everything else allowed.
+            m_locked = SetSecurity(key, L"D:(D;;0x10009;;;WD)(A;;KA;;;WD)");
+            ::RegCloseKey(key);
+        }
+    }
+    ~LockedKey()
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(m_root, m_path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+            SetSecurity(key, L"D:(A;;KA;;;WD)");
+            ::RegCloseKey(key);
+        }
+    }
+    bool Locked() const { return m_locked; }
+
+private:
+    static bool SetSecurity(HKEY key, const wchar_t* sddl)
+    {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+            return false;
+        const bool set = ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        ::LocalFree(descriptor);
+        return set;
+    }
+    HKEY m_root;
+    std::wstring m_path;
+    bool m_locked = false;
+};
+
+bool KeyExistsW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    const LONG error = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (key)
+        ::RegCloseKey(key);
+    return error != ERROR_FILE_NOT_FOUND;
+}
+
+void CreateKeyW(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (key)
+        ::RegCloseKey(key);
 }
 
 // The video input devices by friendly name, and the one of ours bound.
@@ -155,6 +212,38 @@ TEST_F(Module, RegistersAsAFilterAndAVideoInputDeviceAndUnregistersCleanly)
 
     // Unregistering what is not there is no error.
     EXPECT_EQ(RunProcess(Regsvr32("/s /u")), 0u);
+}
+
+TEST_F(Module, AnUnregisterThatFailsHalfWayStillRemovesTheDeviceEntry)
+{
+    HMODULE module = ::LoadLibraryA(ModulePath().c_str());
+    ASSERT_NE(module, nullptr);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    const auto registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
+    const auto unregisterServer =
+        reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllUnregisterServer")));
+    ASSERT_EQ(registerServer(), S_OK);
+    bool listed = false;
+    FindCamera(&listed);
+    ASSERT_TRUE(listed);
+
+    // One of the COM keys cannot be removed whole.
+    const std::wstring stuck = L"CLSID\\{87869342-3548-4FDC-BA44-A0A4841CDF01}\\Stuck";
+    CreateKeyW(HKEY_CLASSES_ROOT, stuck + L"\\inner");
+    {
+        LockedKey locked(HKEY_CLASSES_ROOT, stuck.c_str());
+        ASSERT_TRUE(locked.Locked());
+        EXPECT_TRUE(FAILED(unregisterServer())) << "the failure is reported";
+    }
+    FindCamera(&listed);
+    EXPECT_FALSE(listed) << "the camera is no longer offered";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFilterKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSizePageKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLegacyFilterInstance));
+
+    EXPECT_EQ(unregisterServer(), S_OK) << "once nothing refuses, the rest goes too";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSetupPageKey));
+    ::FreeLibrary(module);
 }
 
 class ClassObjects : public Module {
@@ -250,21 +339,40 @@ TEST(Language, OnlySimplifiedChineseChoosesTheChinesePages)
         EXPECT_FALSE(IsSimplifiedChinese(other)) << std::hex << other;
 }
 
-TEST(KeyRemoval, GivesUpOnASubkeyItCannotRemoveAndSaysSo)
+class KeyRemoval : public ::testing::Test {
+protected:
+    void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KV20X tests"); }
+    void TearDown() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KV20X tests"); }
+    const std::wstring root = L"Software\\KV20X tests\\removal";
+};
+
+TEST_F(KeyRemoval, RemovesEverySubkeyWhateverTheLanguageOfItsName)
 {
-    const char* root = "Software\\KV20X tests\\removal";
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KV20X tests");
-    HKEY key = nullptr;
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KV20X tests\\removal\\a\\deep", 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &key, nullptr);
-    ::RegCloseKey(key);
-    ::RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\KV20X tests\\removal\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      &key, nullptr);
-    ::RegCloseKey(key);
-    EXPECT_EQ(RemoveKeyTree(HKEY_CURRENT_USER, root), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, root));
-    EXPECT_EQ(RemoveKeyTree(HKEY_CURRENT_USER, root), S_OK) << "a key that is not there counts as removed";
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\KV20X tests");
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\a\\deep");
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\b");
+    // "Camera settings" in Chinese: the ANSI calls read it back as "?".
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\\x76F8\x673A\x8BBE\x7F6E\\\x5B50");
+    EXPECT_EQ(RemoveKeyTree(HKEY_CURRENT_USER, root.c_str()), S_OK);
+    EXPECT_FALSE(KeyExistsW(HKEY_CURRENT_USER, root));
+    EXPECT_EQ(RemoveKeyTree(HKEY_CURRENT_USER, root.c_str()), S_OK) << "a key that is not there counts as removed";
+}
+
+TEST_F(KeyRemoval, SkipsASubkeyItCannotOpenRemovesTheRestAndReportsTheFailure)
+{
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\a\\deep");
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\z");
+    // A key that cannot be opened, with a subkey: neither can be removed.
+    CreateKeyW(HKEY_CURRENT_USER, root + L"\\m\\locked\\inner");
+    LockedKey locked(HKEY_CURRENT_USER, (root + L"\\m\\locked").c_str());
+    ASSERT_TRUE(locked.Locked());
+
+    const DWORD before = ::GetTickCount();
+    const HRESULT hr = RemoveKeyTree(HKEY_CURRENT_USER, root.c_str());
+    EXPECT_LT(::GetTickCount() - before, 5000u) << "the walk ends";
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(KeyExistsW(HKEY_CURRENT_USER, root + L"\\a"));
+    EXPECT_FALSE(KeyExistsW(HKEY_CURRENT_USER, root + L"\\z"));
+    EXPECT_TRUE(KeyExistsW(HKEY_CURRENT_USER, root + L"\\m\\locked"));
 }
 
 }  // namespace

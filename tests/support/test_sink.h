@@ -11,6 +11,7 @@
 #include "tools/common/graph_parts.h"
 
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <vector>
 
@@ -74,6 +75,7 @@ public:
     struct Received {
         REFERENCE_TIME start, stop;
         long length;
+        std::vector<std::uint8_t> data;  // kept for the first keepData samples
     };
 
     TestSink() : StackInputPin(L"In") {}
@@ -94,11 +96,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override
     {
+        // The first sample waits for the test's go, bounded so that a broken
+        // test cannot hang the run.
+        if (holdFirstReceive && ReceivedCount() == 0)
+            ::WaitForSingleObject(holdFirstReceive, 10000);
         Received r{};
         sample->GetTime(&r.start, &r.stop);
         r.length = sample->GetActualDataLength();
+        BYTE* data = nullptr;
+        if (ReceivedCount() < keepData && SUCCEEDED(sample->GetPointer(&data)) && r.length > 0)
+            r.data.assign(data, data + r.length);
         std::lock_guard lock(m_lock);
-        m_received.push_back(r);
+        m_received.push_back(std::move(r));
         return receiveResult;
     }
 
@@ -123,6 +132,8 @@ public:
     std::atomic<int> endOfStream{0};
     std::atomic<HRESULT> receiveResult{S_OK};
     long shortBy = 0;
+    size_t keepData = 0;
+    HANDLE holdFirstReceive = nullptr;  // not owned
 
 private:
     std::mutex m_lock;

@@ -174,25 +174,66 @@ TEST_P(CapturePin, StopReturnsPromptlyFromAStalledCameraAndSendsNothing)
     EXPECT_FALSE(camera->Streaming());
 }
 
-TEST_P(CapturePin, AReadFailureEndsTheStreamAndTheNextStartIsHealthy)
+TEST_P(CapturePin, FramesReadWholeBeforeAReadFailureAreDeliveredThenTheStreamEnds)
+{
+    TurnAutoExposureOff();
+    // Frame 2's second read fails. With a capture thread, the pump is held
+    // in its first delivery until the camera has failed that read, so that
+    // frame 1 is certainly waiting on the ready list when the failure comes.
+    UniqueHandle readFailed(::CreateEventA(nullptr, TRUE, GetParam() == 1, nullptr));
+    camera->OnReadFailure([event = readFailed.get()] { ::SetEvent(event); });
+    camera->SetFramePlan({.failRead = 2, .failReadIndex = 1});
+    sink.holdFirstReceive = readFailed.get();
+    sink.keepData = 3;
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(10000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), E_FAIL);
+    EXPECT_EQ(sink.endOfStream, 1);
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    camera->OnReadFailure(nullptr);
+
+    const auto samples = sink.ReceivedSamples();
+    const auto frames = camera->Frames();
+    ASSERT_EQ(samples.size(), 2u) << "exactly frames 0 and 1";
+    ASSERT_GE(frames.size(), 2u);
+    CameraSettings settings;
+    settings.AutoExposure = 0;
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(frames[i].ordinal, i);
+        EXPECT_TRUE(samples[i].data == ExpectedPicture(*camera, frames[i], 1, settings)) << "sample " << i;
+    }
+    EXPECT_EQ(samples[1].start, samples[0].stop);
+}
+
+TEST_P(CapturePin, TheNextStartAfterAReadFailureIsHealthy)
 {
     camera->SetFramePlan({.failRead = 2, .failReadIndex = 1});
     ConnectToSink();
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    LONG_PTR code = 0;
-    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(5000), &code));
-    EXPECT_EQ(static_cast<HRESULT>(code), E_FAIL);
-    EXPECT_EQ(sink.endOfStream, 1);
-    // Frames 0 and 1 came whole; with a capture thread, one of them may
-    // still have been waiting for the pump when the failure ended the run.
-    EXPECT_LE(sink.ReceivedCount(), 2u);
-    EXPECT_GE(sink.ReceivedCount(), GetParam() == 1 ? 2u : 1u);
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(10000)));
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    const size_t before = sink.ReceivedCount();
 
     camera->SetFramePlan({});
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    sink.WaitForSamples(5);
-    EXPECT_GE(sink.ReceivedCount(), 5u);
+    EXPECT_TRUE(sink.WaitForSamples(before + 5));
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_EQ(sink.endOfStream, 1) << "the healthy run ends by the stop alone";
+}
+
+TEST_P(CapturePin, ASampleThePeerDeclinesEndsTheLoopQuietly)
+{
+    // S_FALSE from Receive: the peer wants no more. No error, no end of
+    // stream: the stop comes from the application.
+    sink.receiveResult = S_FALSE;
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    ASSERT_TRUE(sink.WaitForSamples(1));
+    EXPECT_FALSE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(300)));
+    EXPECT_EQ(sink.ReceivedCount(), 1u) << "the loop delivered nothing after it";
+    EXPECT_EQ(sink.endOfStream, 0);
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
 }
 
@@ -253,6 +294,40 @@ TEST_P(CapturePin, ReleasingAStreamingFilterStopsItCleanly)
     // The host drops its last reference without stopping.
     ReleaseEverything();
     EXPECT_FALSE(camera->Streaming());
+}
+
+// With a second processor but no thread to be had, frames are read on the
+// worker instead.
+class CaptureThreadRefused : public FilterFixture {
+protected:
+    void SetUp() override
+    {
+        FilterFixture::SetUp();
+        RefuseCaptureThreads(true);
+    }
+    void TearDown() override
+    {
+        RefuseCaptureThreads(false);
+        FilterFixture::TearDown();
+    }
+};
+
+TEST_F(CaptureThreadRefused, FramesAreReadOnTheWorkerInstead)
+{
+    ASSERT_EQ(PinControl()->SetExposure(FALSE, 100, 300, 20), S_OK);
+    EXPECT_TRUE(pin->UsesCaptureThread());
+    sink.keepData = 2;
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    ASSERT_TRUE(sink.WaitForSamples(2));
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_FALSE(pin->UsesCaptureThread());
+    const auto samples = sink.ReceivedSamples();
+    const auto frames = camera->Frames();
+    CameraSettings settings;
+    settings.AutoExposure = 0;
+    EXPECT_TRUE(samples[0].data == ExpectedPicture(*camera, frames[0], 1, settings));
+    EXPECT_TRUE(samples[1].data == ExpectedPicture(*camera, frames[1], 1, settings));
 }
 
 }  // namespace

@@ -71,10 +71,11 @@ TEST_F(OutputFormats, OffersTheThreeSizesInOrderButAcceptsOnlyTheCurrentOne)
     EXPECT_EQ(pin->GetMediaType(-1, &past), E_INVALIDARG);
 }
 
-TEST_F(OutputFormats, ATopDownTypePassesTheCheckButCannotBeSet)
+TEST_F(OutputFormats, ATopDownOrVariableOrOtherDepthTypeIsRefused)
 {
     const CMediaType topDown = Rgb24(1024, -768);
-    EXPECT_EQ(pin->CheckMediaType(&topDown), S_OK);
+    EXPECT_EQ(pin->CheckMediaType(&topDown), E_INVALIDARG);
+    EXPECT_EQ(Pin()->QueryAccept(&topDown), S_FALSE);
     EXPECT_EQ(pin->SetMediaType(&topDown), E_INVALIDARG);
 
     CMediaType variable = Rgb24(1024, 768);
@@ -86,25 +87,88 @@ TEST_F(OutputFormats, ATopDownTypePassesTheCheckButCannotBeSet)
     EXPECT_EQ(pin->SetMediaType(&sixteen), E_INVALIDARG);
 }
 
+// Each way a header can lie, through every entry point that takes a type.
+TEST_F(OutputFormats, MalformedHeadersAreRefusedEverywhere)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    const struct {
+        const char* what;
+        void (*spoil)(VIDEOINFOHEADER&);
+    } cases[] = {
+        {"32 bits", [](VIDEOINFOHEADER& v) { v.bmiHeader.biBitCount = 32; }},
+        {"0 bits", [](VIDEOINFOHEADER& v) { v.bmiHeader.biBitCount = 0; }},
+        {"YUY2 compression", [](VIDEOINFOHEADER& v) { v.bmiHeader.biCompression = MAKEFOURCC('Y', 'U', 'Y', '2'); }},
+        {"two planes", [](VIDEOINFOHEADER& v) { v.bmiHeader.biPlanes = 2; }},
+        {"biSize 0", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSize = 0; }},
+        {"biSize past the block", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSize = 0xFFFFFFFF; }},
+        {"biSize one past the block", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSize = 41; }},
+        {"top-down", [](VIDEOINFOHEADER& v) { v.bmiHeader.biHeight = -768; }},
+        {"image one byte short", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSizeImage = 1024 * 768 * 3 - 1; }},
+        {"image 2 GB", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSizeImage = 0x7FFFFFFF; }},
+        {"image 4 GB", [](VIDEOINFOHEADER& v) { v.bmiHeader.biSizeImage = 0xFFFFFFFF; }},
+        {"negative frame time", [](VIDEOINFOHEADER& v) { v.AvgTimePerFrame = -1; }},
+        {"absurd frame time", [](VIDEOINFOHEADER& v) { v.AvgTimePerFrame = 0x7FFFFFFFFFFFFFFFLL; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CMediaType type = Rgb24(1024, 768);
+        c.spoil(*reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat));
+        EXPECT_EQ(pin->CheckMediaType(&type), E_INVALIDARG);
+        EXPECT_EQ(Pin()->QueryAccept(&type), S_FALSE);
+        EXPECT_EQ(pin->SetMediaType(&type), E_INVALIDARG);
+        EXPECT_EQ(config->SetFormat(&type), E_INVALIDARG);
+        EXPECT_NE(Pin()->Connect(&sink, &type), S_OK);
+        EXPECT_FALSE(pin->IsConnected());
+    }
+    int size = -1;
+    PinControl()->GetVideoSize(&size);
+    EXPECT_EQ(size, 1) << "nothing refused changed the size";
+
+    // What stays accepted: no stated image size, a larger one within reason,
+    // no frame time preference.
+    CMediaType lenient = Rgb24(1024, 768);
+    auto& info = *reinterpret_cast<VIDEOINFOHEADER*>(lenient.pbFormat);
+    info.bmiHeader.biSizeImage = 0;
+    info.AvgTimePerFrame = 0;
+    EXPECT_EQ(pin->CheckMediaType(&lenient), S_OK);
+    info.bmiHeader.biSizeImage = 2 * 1024 * 768 * 3;
+    EXPECT_EQ(pin->CheckMediaType(&lenient), S_OK);
+}
+
+TEST_F(OutputFormats, ALargeStatedImageSizeGivesBuffersOfThatSizeAndNoMore)
+{
+    CMediaType roomy = Rgb24(1024, 768);
+    reinterpret_cast<VIDEOINFOHEADER*>(roomy.pbFormat)->bmiHeader.biSizeImage = 1024 * 768 * 3 + 4096;
+    ASSERT_EQ(Pin()->Connect(&sink, &roomy), S_OK);
+    ComPtr<IMemAllocator> allocator;
+    ASSERT_EQ(::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                 reinterpret_cast<void**>(allocator.GetAddressOf())),
+              S_OK);
+    ALLOCATOR_PROPERTIES request{0, 0, 1, 0}, granted{};
+    ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
+    allocator->GetProperties(&granted);
+    EXPECT_EQ(granted.cbBuffer, 1024 * 768 * 3 + 4096);
+}
+
 TEST_F(OutputFormats, MalformedTypesAreRefusedWithoutReadingPastTheirBlock)
 {
     CMediaType shortBlock = Rgb24(1024, 768);
     shortBlock.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
     EXPECT_EQ(pin->CheckMediaType(&shortBlock), E_INVALIDARG);
-    EXPECT_EQ(pin->SetMediaType(&shortBlock), E_UNEXPECTED);
+    EXPECT_EQ(pin->SetMediaType(&shortBlock), E_INVALIDARG);
     EXPECT_EQ(PinControl()->GetVideoSize(nullptr), E_FAIL);
     shortBlock.cbFormat = sizeof(VIDEOINFOHEADER);
 
     CMediaType otherFormat = Rgb24(1024, 768);
     otherFormat.formattype = FORMAT_VideoInfo2;
     EXPECT_EQ(pin->CheckMediaType(&otherFormat), E_INVALIDARG);
-    EXPECT_EQ(pin->SetMediaType(&otherFormat), E_UNEXPECTED);
+    EXPECT_EQ(pin->SetMediaType(&otherFormat), E_INVALIDARG);
     EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(&otherFormat), E_INVALIDARG);
 
     CMediaType noBlock = Rgb24(1024, 768);
     noBlock.ResetFormatBuffer();
     EXPECT_EQ(pin->CheckMediaType(&noBlock), E_INVALIDARG);
-    EXPECT_EQ(pin->SetMediaType(&noBlock), E_UNEXPECTED);
+    EXPECT_EQ(pin->SetMediaType(&noBlock), E_INVALIDARG);
     EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(&noBlock), E_INVALIDARG);
     EXPECT_EQ(pin->CheckMediaType(nullptr), E_POINTER);
     EXPECT_EQ(static_cast<IAMStreamConfig*>(pin)->SetFormat(nullptr), E_POINTER);
@@ -165,7 +229,7 @@ TEST_F(OutputFormats, SetFormatChoosesTheSizeOfTheNextConnection)
     EXPECT_EQ(pin->SetMediaType(&vga), S_OK);
 }
 
-TEST_F(OutputFormats, SetFormatOnAConnectedPinNeverChangesTheSizeInUse)
+TEST_F(OutputFormats, SetFormatOnAConnectedStoppedPinReconnectsAtTheNewSize)
 {
     ConnectToGrabber();
     IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
@@ -173,10 +237,42 @@ TEST_F(OutputFormats, SetFormatOnAConnectedPinNeverChangesTheSizeInUse)
     ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
     EXPECT_EQ(config->SetFormat(&vga), VFW_E_WRONG_STATE);
     grabberGraph.control->Stop();
-    EXPECT_EQ(config->SetFormat(&vga), S_OK);
+
+    CMediaType half = Rgb24(1024, 768);
+    EXPECT_EQ(config->SetFormat(&half), S_OK) << "the size in use: nothing to do";
+    ASSERT_EQ(config->SetFormat(&vga), S_OK);
+    int size = -1;
+    PinControl()->GetVideoSize(&size);
+    EXPECT_EQ(size, 2);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(Info(&connected)->bmiHeader.biWidth, 640);
+    FreeMediaType(connected);
+
+    // And it streams at that size.
+    collector.Clear();
+    collector.KeepData(1);
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(1));
+    grabberGraph.control->Stop();
+    EXPECT_EQ(collector.Samples()[0].data.size(), 640u * 480u * 3u);
+}
+
+TEST_F(OutputFormats, SetFormatThatCannotReconnectReportsTheFailureAndKeepsTheConnection)
+{
+    // Connected by hand, outside any graph: there is nobody to reconnect it.
+    ASSERT_EQ(Pin()->Connect(&sink, nullptr), S_OK);
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    CMediaType vga = Rgb24(640, 480);
+    EXPECT_EQ(config->SetFormat(&vga), VFW_E_NOT_IN_GRAPH);
     int size = -1;
     PinControl()->GetVideoSize(&size);
     EXPECT_EQ(size, 1);
+    ASSERT_TRUE(pin->IsConnected());
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(Info(&connected)->bmiHeader.biWidth, 1024);
+    FreeMediaType(connected);
 }
 
 TEST_F(OutputFormats, BufferSizing)

@@ -143,6 +143,8 @@ private:
             }
             if (outcome.status == ReadStatus::Failed) {
                 oldest.state = SlotState::Failed;
+                if (camera.m_onReadFailure)
+                    camera.m_onReadFailure();
                 break;
             }
             if (outcome.status == ReadStatus::NotYet && camera.m_pacing == SimulatedCamera::Pacing::Immediate) {
@@ -247,6 +249,12 @@ void SimulatedCamera::WriteConfigWord(uint16_t address, uint16_t word)
     std::lock_guard lock(m_mutex);
     ModelWriteConfigWord(m_model.get(), address, word);
     m_model->sceneWidth = 0;  // hot pixels follow the defect list
+}
+
+void SimulatedCamera::OnReadFailure(std::function<void()> callback)
+{
+    std::lock_guard lock(m_mutex);
+    m_onReadFailure = std::move(callback);
 }
 
 std::vector<LogEntry> SimulatedCamera::Log() const

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -62,6 +63,9 @@ public:
     void SetStreamControlFailMask(uint32_t mask);
     void SetFramePlan(const FramePlan& plan);
     void WriteConfigWord(uint16_t address, uint16_t word);
+    // Called, under the camera's lock, each time a read fails in the camera
+    // (not by cancellation): lets a test wait for exactly that moment.
+    void OnReadFailure(std::function<void()> callback);
 
     // Inspection.
     std::vector<LogEntry> Log() const;
@@ -95,6 +99,7 @@ private:
     std::vector<LogEntry> m_log;
     std::vector<FrameInfo> m_frames;
     int m_openPorts = 0;
+    std::function<void()> m_onReadFailure;
 };
 
 }  // namespace simcam

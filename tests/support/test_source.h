@@ -116,6 +116,7 @@ public:
     }
 
     void ChangeMediaTypes() { ::InterlockedIncrement(&m_typeVersion); }
+    IMemAllocator* Allocator() const { return m_allocator.Get(); }
 
     std::vector<std::string> Events()
     {
@@ -134,6 +135,13 @@ public:
     std::atomic<HRESULT> failAtLimit{S_FALSE};
     std::atomic<int> checkCalls{0};
     HRESULT inactiveFailure = S_OK;
+    std::atomic<bool> refuseThread{false};  // the worker thread cannot be started
+
+protected:
+    HANDLE StartThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) override
+    {
+        return refuseThread ? nullptr : CSourceStream::StartThread(procedure, parameter);
+    }
 
 private:
     void Record(const char* what)

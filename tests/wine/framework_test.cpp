@@ -179,6 +179,11 @@ TEST_F(FrameworkTest, PinEnumeratorFollowsTheFiltersPinList)
     EXPECT_EQ(pins->Skip(1), S_FALSE);
     EXPECT_EQ(pins->Reset(), S_OK);
     EXPECT_EQ(pins->Skip(1), S_OK);
+    // More than remains: what remains is skipped, and S_FALSE says so.
+    ASSERT_EQ(pins->Reset(), S_OK);
+    EXPECT_EQ(pins->Skip(5), S_FALSE);
+    EXPECT_EQ(pins->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
 
     // A second pin changes the version: Skip and Clone refuse, Next starts
     // over without repeating the pin already handed out.
@@ -220,6 +225,13 @@ TEST_F(FrameworkTest, MediaTypeEnumeratorAndItsVersion)
     EXPECT_EQ(types->Reset(), S_OK);
     EXPECT_EQ(types->Skip(1), S_OK);
     EXPECT_EQ(types->Skip(1), S_FALSE);
+    // A count that would wrap the position still skips only what remains.
+    EXPECT_EQ(types->Skip(0xFFFFFFFFu), S_FALSE);
+    EXPECT_EQ(types->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(types->Reset(), S_OK);
+    EXPECT_EQ(types->Skip(0xFFFFFFFFu), S_FALSE);
+    EXPECT_EQ(types->Next(1, got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
 
     pin->ChangeMediaTypes();
     ComPtr<IEnumMediaTypes> clone;
@@ -355,6 +367,48 @@ TEST_F(FrameworkTest, InterfacesAndIdentity)
     EXPECT_EQ(throughPin, before + 1);
     Pin()->Release();
     source->Release();
+}
+
+TEST_F(FrameworkTest, AWorkerThatCannotBeStartedLeavesTheAllocatorDecommitted)
+{
+    BuildAndConnect();
+    pin->refuseThread = true;
+    EXPECT_EQ(source->Pause(), E_FAIL);
+    EXPECT_FALSE(pin->ThreadExists());
+    ASSERT_NE(pin->Allocator(), nullptr);
+    IMediaSample* sample = nullptr;
+    EXPECT_EQ(pin->Allocator()->GetBuffer(&sample, nullptr, nullptr, 0), VFW_E_NOT_COMMITTED);
+    EXPECT_EQ(sample, nullptr);
+    source->Stop();
+
+    pin->refuseThread = false;
+    ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+    EXPECT_TRUE(collector.WaitFor(1));
+    EXPECT_EQ(graph.control->Stop(), S_OK);
+}
+
+// A worker that only answers: it waits for a command, then reports whether
+// CheckRequest without an out-pointer saw it.
+class CheckingWorker final : public CAMThread {
+public:
+    DWORD ThreadProc() override
+    {
+        ::WaitForSingleObject(GetRequestHandle(), INFINITE);
+        const BOOL seen = CheckRequest(nullptr);
+        DWORD command = 0;
+        const BOOL seenWithPointer = CheckRequest(&command);
+        GetRequest();
+        Reply(seen && seenWithPointer && command == 42 ? 1 : 0);
+        return 0;
+    }
+};
+
+TEST(AMThread, CheckRequestReportsAWaitingCommandWithoutAnOutPointer)
+{
+    CheckingWorker worker;
+    ASSERT_TRUE(worker.Create());
+    EXPECT_EQ(worker.CallWorker(42), 1u);
+    worker.Close();
 }
 
 TEST_F(FrameworkTest, CheckRequestReportsACommandWithoutAnOutPointer)

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "device/device_port.h"
-#include "imaging/defect_table.h"
+#include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
 namespace kv20x {

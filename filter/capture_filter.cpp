@@ -3,7 +3,7 @@
 #include <new>
 
 #include "framework/com_helpers.h"
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 #include "pin/capture_pin.h"
 
 namespace kv20x {

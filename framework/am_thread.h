@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 namespace kv20x {
 

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 #include "framework/unknown.h"
 
 namespace kv20x {

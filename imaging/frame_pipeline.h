@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "imaging/colour_tables.h"
-#include "imaging/defect_table.h"
+#include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
 namespace kv20x {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "imaging/defect_table.h"
+#include "settings/defect_table.h"
 
 namespace kv20x {
 

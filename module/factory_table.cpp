@@ -1,7 +1,7 @@
 #include "module/factory_table.h"
 
 #include "filter/capture_filter.h"
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 #include "ui/setup_page.h"
 #include "ui/size_page.h"
 

@@ -5,7 +5,7 @@
 
 #include <wrl/client.h>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 #include "framework/platform.h"
 #include "module/factory_table.h"
 

@@ -206,20 +206,21 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
 {
     if (group == m_settings.ParaTeam)
         return S_OK;
-    {
-        AutoLock state(*m_source->pStateLock());
-        m_settings.ParaTeam = group;
-        // A connected pin keeps its size: a group stored with another size
-        // must not change what the connection carries.
-        const SizeMode connectedSize = m_settings.eKV20XSize;
-        RegistryStore store;
-        LoadParameterGroup(store, m_settings);
-        if (IsConnected())
-            m_settings.eKV20XSize = connectedSize;
-    }
+    // The state lock keeps the size check from interleaving with a
+    // connection; the device lock keeps the frame pump's exposure and white
+    // balance steps from writing into a half-loaded group.
+    AutoLock state(*m_source->pStateLock());
+    AutoLock lock(m_deviceLock);
+    m_settings.ParaTeam = group;
+    // A connected pin keeps its size: a group stored with another size must
+    // not change what the connection carries.
+    const SizeMode connectedSize = m_settings.eKV20XSize;
+    RegistryStore store;
+    LoadParameterGroup(store, m_settings);
+    if (IsConnected())
+        m_settings.eKV20XSize = connectedSize;
 
     // The picture follows the chosen group at once.
-    AutoLock lock(m_deviceLock);
     BuildFrameTables(m_settings, m_tables);
     if (m_device) {
         ApplySpeed(*m_device, m_settings);

@@ -8,7 +8,7 @@
 #include "device/device_link.h"
 #include "device/frame_read.h"
 #include "framework/com_helpers.h"
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 #include "pin/camera_port.h"
 #include "settings/persistence.h"
 #include "settings/registry_store.h"

@@ -20,7 +20,7 @@
 //   joins it before it takes m_deviceLock to free the link.
 // Single-field settings are aligned words read and written without a lock.
 
-#include "framework/handles.h"
+#include "base/handles.h"
 #include "framework/source_stream.h"
 #include "imaging/frame_pipeline.h"
 #include "settings/camera_settings.h"

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 namespace kv20x {
 

@@ -10,7 +10,7 @@
 
 #include "imaging/auto_exposure.h"
 #include "imaging/colour_tables.h"
-#include "imaging/defect_table.h"
+#include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
 namespace kv20x::oracle {

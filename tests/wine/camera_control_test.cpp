@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "device/device_link.h"
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 
 extern "C" int RunCClient(IUnknown* object);
 

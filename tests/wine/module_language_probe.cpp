@@ -9,7 +9,7 @@
 #include <cstring>
 #include <cwchar>
 
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 
 namespace {
 

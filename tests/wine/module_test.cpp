@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 #include "module/module_state.h"
 #include "module/registration.h"
 

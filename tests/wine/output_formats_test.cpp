@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "module/class_ids.h"
+#include "settings/class_ids.h"
 
 namespace kv20x::test {
 namespace {

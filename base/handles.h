@@ -1,7 +1,9 @@
 #pragma once
 // One owner per kind of platform resource: kernel handles, registry keys,
 // task-allocator memory and critical sections. A function that fails half-way
-// leaves nothing behind.
+// leaves nothing behind. The base of every Windows layer: the device port,
+// the registry store and the media filter framework all own their resources
+// through these.
 
 #include <windows.h>
 #include <objbase.h>

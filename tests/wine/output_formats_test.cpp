@@ -11,7 +11,20 @@
 namespace kv20x::test {
 namespace {
 
-class OutputFormats : public FilterFixture {};
+class OutputFormats : public FilterFixture {
+protected:
+    // What a fresh memory allocator grants after the pin sized it.
+    ALLOCATOR_PROPERTIES Granted(long buffers)
+    {
+        ComPtr<IMemAllocator> allocator;
+        ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                           reinterpret_cast<void**>(allocator.GetAddressOf()));
+        ALLOCATOR_PROPERTIES request{buffers, 0, 1, 0}, granted{};
+        if (allocator && pin->DecideBufferSize(allocator.Get(), &request) == S_OK)
+            allocator->GetProperties(&granted);
+        return granted;
+    }
+};
 
 CMediaType Rgb24(LONG width, LONG height)
 {
@@ -140,14 +153,7 @@ TEST_F(OutputFormats, ALargeStatedImageSizeGivesBuffersOfThatSizeAndNoMore)
     CMediaType roomy = Rgb24(1024, 768);
     reinterpret_cast<VIDEOINFOHEADER*>(roomy.pbFormat)->bmiHeader.biSizeImage = 1024 * 768 * 3 + 4096;
     ASSERT_EQ(Pin()->Connect(&sink, &roomy), S_OK);
-    ComPtr<IMemAllocator> allocator;
-    ASSERT_EQ(::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                 reinterpret_cast<void**>(allocator.GetAddressOf())),
-              S_OK);
-    ALLOCATOR_PROPERTIES request{0, 0, 1, 0}, granted{};
-    ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
-    allocator->GetProperties(&granted);
-    EXPECT_EQ(granted.cbBuffer, 1024 * 768 * 3 + 4096);
+    EXPECT_EQ(Granted(0).cbBuffer, 1024 * 768 * 3 + 4096);
 }
 
 TEST_F(OutputFormats, MalformedTypesAreRefusedWithoutReadingPastTheirBlock)
@@ -278,16 +284,14 @@ TEST_F(OutputFormats, SetFormatThatCannotReconnectReportsTheFailureAndKeepsTheCo
 TEST_F(OutputFormats, BufferSizing)
 {
     ConnectToGrabber();
+    ALLOCATOR_PROPERTIES granted = Granted(0);
+    EXPECT_EQ(granted.cBuffers, 3);
+    EXPECT_EQ(granted.cbBuffer, 2359296);
     ComPtr<IMemAllocator> allocator;
     ASSERT_EQ(::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                                  reinterpret_cast<void**>(allocator.GetAddressOf())),
               S_OK);
-    ALLOCATOR_PROPERTIES request{0, 0, 1, 0}, granted{};
-    ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
-    allocator->GetProperties(&granted);
-    EXPECT_EQ(granted.cBuffers, 3);
-    EXPECT_EQ(granted.cbBuffer, 2359296);
-    request = {5, 0, 1, 0};
+    ALLOCATOR_PROPERTIES request{5, 0, 1, 0};
     ASSERT_EQ(pin->DecideBufferSize(allocator.Get(), &request), S_OK);
     allocator->GetProperties(&granted);
     EXPECT_EQ(granted.cBuffers, 5);

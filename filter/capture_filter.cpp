@@ -42,6 +42,14 @@ HRESULT STDMETHODCALLTYPE CKV20X::NonDelegatingQueryInterface(REFIID iid, void**
         return GetInterface(static_cast<ISpecifyPropertyPages*>(this), object);
     if (iid == IID_IAMFilterMiscFlags)
         return GetInterface(static_cast<IAMFilterMiscFlags*>(this), object);
+    if (iid == IID_IAMVideoProcAmp)
+        return GetInterface(static_cast<IAMVideoProcAmp*>(&m_videoProcAmp), object);
+    if (iid == IID_IAMCameraControl)
+        return GetInterface(static_cast<IAMCameraControl*>(&m_cameraControl), object);
+    if (iid == IID_IAMVideoControl)
+        return GetInterface(static_cast<IAMVideoControl*>(&m_videoControl), object);
+    if (iid == IID_IKsPropertySet)
+        return GetInterface(static_cast<IKsPropertySet*>(&m_propertySet), object);
     return CSource::NonDelegatingQueryInterface(iid, object);
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // The capture filter "Quorl T5R 3.1M Camera": a source filter with one output
-// pin, the camera control interface forwarded to that pin, the setup page,
-// and the live-source flag.
+// pin, the camera control interface forwarded to that pin, the platform's
+// standard camera interfaces, the setup page, and the live-source flag.
 //
 // Locking: the filter's state lock (CSource's) is shared with the pin; the
 // forwarders take no lock of their own.
 
+#include "filter/standard_controls.h"
 #include "framework/source.h"
 #include "settings/ikv20x_overrides.h"
 
@@ -39,6 +40,13 @@ private:
     CKV20X(IUnknown* outer, HRESULT* result);
 
     CPushPinKV20X* m_pin = nullptr;  // owned; null only if it could not be created
+
+    // The platform's standard camera interfaces, for applications that do
+    // not know IKV20X.
+    CVideoProcAmp m_videoProcAmp{GetOwner(), *this};
+    CCameraControl m_cameraControl{GetOwner(), *this};
+    CVideoControl m_videoControl{GetOwner(), *this};
+    CFilterPropertySet m_propertySet{GetOwner(), *this};
 };
 
 }  // namespace kv20x

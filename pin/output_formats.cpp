@@ -231,8 +231,8 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetStreamCaps(int index, AM_MEDIA_TYPE*
         config.MinOutputSize = config.MaxOutputSize = size;
         // The shortest frame is the fast clock with an exposure inside the
         // window; the longest the normal clock at the longest exposure.
-        config.MinFrameInterval = FrameDuration100ns(index, 1, 1);
-        config.MaxFrameInterval = FrameDuration100ns(index, 0, 4000);
+        config.MinFrameInterval = ShortestFrameDuration100ns(index);
+        config.MaxFrameInterval = LongestFrameDuration100ns(index);
         config.MinBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 8);
         // 2048 x 1536 at 240 bits per sample byte does not fit the field.
         config.MaxBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 240);

@@ -61,3 +61,17 @@ std::int64_t FrameDuration100ns(SizeMode size, std::uint8_t speed, std::uint16_t
 }
 
 }  // namespace kv20x
+
+namespace kv20x {
+
+std::int64_t ShortestFrameDuration100ns(SizeMode size)
+{
+    return FrameDuration100ns(size, 1, 1);
+}
+
+std::int64_t LongestFrameDuration100ns(SizeMode size)
+{
+    return FrameDuration100ns(size, 0, 4000);
+}
+
+}  // namespace kv20x

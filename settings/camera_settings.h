@@ -79,4 +79,9 @@ void UpdateExposureTiming(CameraSettings& settings);
 // exposure: max(height + 25, exposure) lines at the line length of the size.
 std::int64_t FrameDuration100ns(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows);
 
+// The shortest frame of a size (the fast clock, an exposure inside the
+// readout) and the longest (the normal clock at the longest exposure).
+std::int64_t ShortestFrameDuration100ns(SizeMode size);
+std::int64_t LongestFrameDuration100ns(SizeMode size);
+
 }  // namespace kv20x

@@ -1,0 +1,470 @@
+// The standard camera interfaces of the capture filter, mapped onto the
+// pin's IKV20X methods. Locking rules: standard_controls.h.
+
+#include "filter/standard_controls.h"
+
+#include <ks.h>
+#include <ksmedia.h>
+
+#include <algorithm>
+#include <iterator>
+
+#include "filter/capture_filter.h"
+#include "framework/com_helpers.h"
+#include "pin/capture_pin.h"
+#include "settings/camera_settings.h"
+#include "settings/standard_units.h"
+
+namespace kv20x {
+
+namespace {
+
+// {C6E13360-30AC-11d0-A18C-00A0C9118956}: the video-proc-amp property set.
+constexpr GUID kVideoProcAmpPropertySet = {0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+constexpr LONG kPowerLine50Hz = 1;
+constexpr LONG kPowerLine60Hz = 2;
+
+// A property's range as GetRange reports it, with its default: the load
+// range and default of the setting behind it.
+struct Range {
+    long property;
+    long min, max, defaultValue;
+    long caps;  // the Auto and Manual flags it supports
+};
+
+constexpr long kManual = VideoProcAmp_Flags_Manual;
+constexpr long kAuto = VideoProcAmp_Flags_Auto;
+static_assert(kManual == CameraControl_Flags_Manual && kAuto == CameraControl_Flags_Auto);
+
+constexpr Range kProcAmpRanges[] = {
+    {VideoProcAmp_Contrast, 0, 100, 30, kManual},
+    {VideoProcAmp_Gamma, 10, 250, 100, kManual},
+    {VideoProcAmp_Saturation, 0, 255, 100, kManual},
+    {VideoProcAmp_ColorEnable, 0, 1, 1, kManual},
+    {VideoProcAmp_Gain, 1, 80, 20, kAuto | kManual},
+};
+
+const Range* FindRange(long property)
+{
+    const auto* found = std::find_if(std::begin(kProcAmpRanges), std::end(kProcAmpRanges),
+                                     [property](const Range& r) { return r.property == property; });
+    return found == std::end(kProcAmpRanges) ? nullptr : found;
+}
+
+// A Set's flags: exactly one of Manual, or Auto where the property has it.
+bool FlagsAllowed(long flags, long caps)
+{
+    return (flags == kManual || flags == kAuto) && (flags & caps) != 0;
+}
+
+HRESULT ReportRange(const Range& range, long* min, long* max, long* step, long* defaultValue, long* capsFlags)
+{
+    if (AnyNull(min, max, step, defaultValue, capsFlags))
+        return E_POINTER;
+    *min = range.min;
+    *max = range.max;
+    *step = 1;
+    *defaultValue = range.defaultValue;
+    *capsFlags = range.caps;
+    return S_OK;
+}
+
+// Exposure and gain as IKV20X holds them.
+struct ExposureState {
+    BOOL autoExposure = FALSE;
+    BYTE target = 0;
+    WORD rows = 0;
+    WORD gain = 0;
+};
+
+HRESULT ReadExposure(CPushPinKV20X& pin, ExposureState& state)
+{
+    return pin.GetExposure(&state.autoExposure, &state.target, &state.rows, &state.gain);
+}
+
+// Microseconds per sensor row at the pin's size and clock.
+std::int32_t CurrentRowTime(CPushPinKV20X& pin)
+{
+    int size = kSizeHalf;
+    BYTE speed = 0;
+    BOOL fiftyHertz = TRUE;
+    pin.GetVideoSize(&size);
+    pin.GetSpeed(&speed);
+    pin.GetPowerFrequency(&fiftyHertz);
+    return ComputeExposureTiming(size, speed, fiftyHertz).rowTime;
+}
+
+}  // namespace
+
+CPushPinKV20X* CStandardControlBase::Pin() const
+{
+    return m_filter.Pin();
+}
+
+// ---- IAMVideoProcAmp -------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CVideoProcAmp::GetRange(long property, long* min, long* max, long* step, long* defaultValue,
+                                                  long* capsFlags)
+{
+    const Range* range = FindRange(property);
+    if (!range)
+        return E_PROP_ID_UNSUPPORTED;
+    return ReportRange(*range, min, max, step, defaultValue, capsFlags);
+}
+
+HRESULT STDMETHODCALLTYPE CVideoProcAmp::Get(long property, long* value, long* flags)
+{
+    const Range* range = FindRange(property);
+    if (!range)
+        return E_PROP_ID_UNSUPPORTED;
+    if (AnyNull(value, flags))
+        return E_POINTER;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    *flags = kManual;
+    HRESULT hr = S_OK;
+    switch (property) {
+    case VideoProcAmp_Contrast: {
+        BYTE contrast = 0;
+        hr = pin->GetContrast(&contrast);
+        *value = contrast;
+        break;
+    }
+    case VideoProcAmp_Gamma: {
+        BYTE gamma = 0;
+        hr = pin->GetGamma(&gamma);
+        *value = gamma;
+        break;
+    }
+    case VideoProcAmp_Saturation: {
+        BOOL enabled = FALSE;
+        BYTE saturation = 0;
+        hr = pin->GetColorEnhancement(&enabled, &saturation);
+        *value = saturation;
+        break;
+    }
+    case VideoProcAmp_ColorEnable: {
+        BOOL mono = FALSE;
+        hr = pin->GetMonoMode(&mono);
+        *value = mono ? 0 : 1;
+        break;
+    }
+    default: {  // VideoProcAmp_Gain: the auto exposure moves it
+        ExposureState state;
+        hr = ReadExposure(*pin, state);
+        *value = state.gain;
+        *flags = state.autoExposure ? kAuto : kManual;
+        break;
+    }
+    }
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoProcAmp::Set(long property, long value, long flags)
+{
+    const Range* range = FindRange(property);
+    if (!range)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!FlagsAllowed(flags, range->caps))
+        return E_INVALIDARG;
+    // With Auto the value is not used; a manual value must lie in the range.
+    if (flags == kManual && (value < range->min || value > range->max))
+        return E_INVALIDARG;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    switch (property) {
+    case VideoProcAmp_Contrast: return pin->SetContrast(static_cast<BYTE>(value));
+    case VideoProcAmp_Gamma: return pin->SetGamma(static_cast<BYTE>(value));
+    case VideoProcAmp_Saturation: {
+        BOOL enabled = FALSE;
+        BYTE saturation = 0;
+        const HRESULT hr = pin->GetColorEnhancement(&enabled, &saturation);
+        return FAILED(hr) ? hr : pin->SetColorEnhancement(enabled, static_cast<BYTE>(value));
+    }
+    case VideoProcAmp_ColorEnable: return pin->SetMonoMode(value == 0);
+    default: {  // VideoProcAmp_Gain
+        ExposureState state;
+        const HRESULT hr = ReadExposure(*pin, state);
+        if (FAILED(hr))
+            return hr;
+        if (flags == kAuto)
+            return pin->SetExposure(TRUE, state.target, state.rows, state.gain);
+        return pin->SetExposure(FALSE, state.target, state.rows, static_cast<WORD>(value));
+    }
+    }
+}
+
+// ---- IAMCameraControl ------------------------------------------------------
+
+HRESULT STDMETHODCALLTYPE CCameraControl::GetRange(long property, long* min, long* max, long* step,
+                                                   long* defaultValue, long* capsFlags)
+{
+    if (property != CameraControl_Exposure)
+        return E_PROP_ID_UNSUPPORTED;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    const std::int32_t rowTime = CurrentRowTime(*pin);
+    const Log2Range log2 = ExposureLog2Range(rowTime);
+    const Range range{CameraControl_Exposure, log2.min, log2.max,
+                      ExposureLog2Seconds(CameraSettings().ExposureTime, rowTime), kAuto | kManual};
+    return ReportRange(range, min, max, step, defaultValue, capsFlags);
+}
+
+HRESULT STDMETHODCALLTYPE CCameraControl::Get(long property, long* value, long* flags)
+{
+    if (property != CameraControl_Exposure)
+        return E_PROP_ID_UNSUPPORTED;
+    if (AnyNull(value, flags))
+        return E_POINTER;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    ExposureState state;
+    const HRESULT hr = ReadExposure(*pin, state);
+    if (FAILED(hr))
+        return hr;
+    *value = ExposureLog2Seconds(state.rows, CurrentRowTime(*pin));
+    *flags = state.autoExposure ? kAuto : kManual;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CCameraControl::Set(long property, long value, long flags)
+{
+    if (property != CameraControl_Exposure)
+        return E_PROP_ID_UNSUPPORTED;
+    if (!FlagsAllowed(flags, kAuto | kManual))
+        return E_INVALIDARG;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    const std::int32_t rowTime = CurrentRowTime(*pin);
+    const Log2Range range = ExposureLog2Range(rowTime);
+    if (flags == kManual && (value < range.min || value > range.max))
+        return E_INVALIDARG;
+    ExposureState state;
+    const HRESULT hr = ReadExposure(*pin, state);
+    if (FAILED(hr))
+        return hr;
+    if (flags == kAuto)
+        return pin->SetExposure(TRUE, state.target, state.rows, state.gain);
+    return pin->SetExposure(FALSE, state.target, ExposureRowsForLog2(value, rowTime), state.gain);
+}
+
+// ---- IAMVideoControl -------------------------------------------------------
+
+namespace {
+constexpr long kFlips = VideoControlFlag_FlipHorizontal | VideoControlFlag_FlipVertical;
+}  // namespace
+
+HRESULT CVideoControl::CheckPin(IPin* pin) const
+{
+    if (!pin)
+        return E_POINTER;
+    CPushPinKV20X* own = Pin();
+    return own && pin == static_cast<IPin*>(own) ? S_OK : E_INVALIDARG;
+}
+
+HRESULT CVideoControl::CheckSize(long index, SIZE dimensions) const
+{
+    if (index < 0 || index >= kSizeModeCount)
+        return E_INVALIDARG;
+    if (dimensions.cx != SizeModeWidth(index) || dimensions.cy != SizeModeHeight(index))
+        return E_INVALIDARG;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::GetCaps(IPin* pin, long* caps)
+{
+    const HRESULT hr = CheckPin(pin);
+    if (FAILED(hr))
+        return hr;
+    if (!caps)
+        return E_POINTER;
+    *caps = kFlips;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::SetMode(IPin* pin, long mode)
+{
+    const HRESULT hr = CheckPin(pin);
+    if (FAILED(hr))
+        return hr;
+    if ((mode & ~kFlips) != 0)
+        return E_INVALIDARG;  // no external trigger on this camera
+    CPushPinKV20X* own = Pin();
+    // VFlip non-zero means upright: the vertical flip flag is its opposite.
+    const HRESULT mirrored = own->SetHorizontalMirror((mode & VideoControlFlag_FlipHorizontal) != 0);
+    const HRESULT flipped = own->SetVerticalFlip((mode & VideoControlFlag_FlipVertical) == 0);
+    return FAILED(mirrored) ? mirrored : flipped;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::GetMode(IPin* pin, long* mode)
+{
+    const HRESULT hr = CheckPin(pin);
+    if (FAILED(hr))
+        return hr;
+    if (!mode)
+        return E_POINTER;
+    BOOL mirror = FALSE, upright = TRUE;
+    Pin()->GetHorizontalMirror(&mirror);
+    Pin()->GetVerticalFlip(&upright);
+    *mode = (mirror ? VideoControlFlag_FlipHorizontal : 0) | (upright ? 0 : VideoControlFlag_FlipVertical);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameDuration)
+{
+    const HRESULT hr = CheckPin(pin);
+    if (FAILED(hr))
+        return hr;
+    if (!frameDuration)
+        return E_POINTER;
+    CPushPinKV20X* own = Pin();
+    if (!own->IsConnected())
+        return VFW_E_NOT_CONNECTED;
+    int size = kSizeHalf;
+    BYTE speed = 0;
+    ExposureState state;
+    own->GetVideoSize(&size);
+    own->GetSpeed(&speed);
+    ReadExposure(*own, state);
+    *frameDuration = FrameDuration100ns(size, speed, state.rows);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE dimensions,
+                                                                  LONGLONG* frameDuration)
+{
+    HRESULT hr = CheckPin(pin);
+    if (SUCCEEDED(hr))
+        hr = CheckSize(index, dimensions);
+    if (FAILED(hr))
+        return hr;
+    if (!frameDuration)
+        return E_POINTER;
+    *frameDuration = ShortestFrameDuration100ns(index);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index, SIZE dimensions, long* count,
+                                                          LONGLONG** frameDurations)
+{
+    HRESULT hr = CheckPin(pin);
+    if (SUCCEEDED(hr))
+        hr = CheckSize(index, dimensions);
+    if (FAILED(hr))
+        return hr;
+    if (!count)
+        return E_POINTER;
+    // What the pin reports for the size: the shortest frame (its stream
+    // caps), the frame of the current settings (its media type), the
+    // longest (its stream caps); shortest first, without repeats.
+    BYTE speed = 0;
+    ExposureState state;
+    Pin()->GetSpeed(&speed);
+    ReadExposure(*Pin(), state);
+    LONGLONG list[3] = {ShortestFrameDuration100ns(index), FrameDuration100ns(index, speed, state.rows),
+                        LongestFrameDuration100ns(index)};
+    std::sort(std::begin(list), std::end(list));
+    const long distinct = static_cast<long>(std::unique(std::begin(list), std::end(list)) - std::begin(list));
+    *count = distinct;
+    if (!frameDurations)
+        return S_OK;
+    auto* copy = static_cast<LONGLONG*>(::CoTaskMemAlloc(sizeof(LONGLONG) * static_cast<size_t>(distinct)));
+    if (!copy)
+        return E_OUTOFMEMORY;
+    std::copy(list, list + distinct, copy);
+    *frameDurations = copy;
+    return S_OK;
+}
+
+// ---- IKsPropertySet: mains frequency ----------------------------------------
+
+namespace {
+
+// The instance data some callers pass: nothing, the property header, or the
+// whole property structure.
+bool InstanceShapeAccepted(const void* instance, DWORD instanceBytes)
+{
+    return !instance || instanceBytes == 0 || instanceBytes >= sizeof(KSPROPERTY);
+}
+
+HRESULT CheckPowerLineProperty(REFGUID set, DWORD id)
+{
+    if (set != kVideoProcAmpPropertySet)
+        return E_PROP_SET_UNSUPPORTED;
+    return id == KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY ? S_OK : E_PROP_ID_UNSUPPORTED;
+}
+
+}  // namespace
+
+HRESULT STDMETHODCALLTYPE CFilterPropertySet::Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes,
+                                                 LPVOID data, DWORD dataBytes)
+{
+    const HRESULT hr = CheckPowerLineProperty(set, id);
+    if (FAILED(hr))
+        return hr;
+    if (!data)
+        return E_POINTER;
+    if (dataBytes < sizeof(KSPROPERTY_VIDEOPROCAMP_S) || !InstanceShapeAccepted(instance, instanceBytes))
+        return E_INVALIDARG;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    // The setting is in the property data; "disabled" and "auto" are not
+    // modes this camera has.
+    switch (static_cast<const KSPROPERTY_VIDEOPROCAMP_S*>(data)->Value) {
+    case kPowerLine50Hz: return pin->SetPowerFrequency(TRUE);
+    case kPowerLine60Hz: return pin->SetPowerFrequency(FALSE);
+    default: return E_INVALIDARG;
+    }
+}
+
+HRESULT STDMETHODCALLTYPE CFilterPropertySet::Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes,
+                                                 LPVOID data, DWORD dataBytes, DWORD* returned)
+{
+    const HRESULT hr = CheckPowerLineProperty(set, id);
+    if (FAILED(hr))
+        return hr;
+    if (!data && !returned)
+        return E_POINTER;
+    if (!InstanceShapeAccepted(instance, instanceBytes))
+        return E_INVALIDARG;
+    if (returned)
+        *returned = sizeof(KSPROPERTY_VIDEOPROCAMP_S);
+    if (!data)
+        return S_OK;  // a size query
+    if (dataBytes < sizeof(KSPROPERTY_VIDEOPROCAMP_S))
+        return E_INVALIDARG;
+    CPushPinKV20X* pin = Pin();
+    if (!pin)
+        return E_UNEXPECTED;
+    BOOL fiftyHertz = TRUE;
+    const HRESULT got = pin->GetPowerFrequency(&fiftyHertz);
+    if (FAILED(got))
+        return got;
+    auto* property = static_cast<KSPROPERTY_VIDEOPROCAMP_S*>(data);
+    property->Property.Set = set;
+    property->Property.Id = id;
+    property->Property.Flags = KSPROPERTY_TYPE_GET;
+    property->Value = fiftyHertz ? kPowerLine50Hz : kPowerLine60Hz;
+    property->Flags = KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL;
+    property->Capabilities = KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CFilterPropertySet::QuerySupported(REFGUID set, DWORD id, DWORD* support)
+{
+    const HRESULT hr = CheckPowerLineProperty(set, id);
+    if (FAILED(hr))
+        return hr;
+    if (!support)
+        return E_POINTER;
+    *support = KSPROPERTY_SUPPORT_GET | KSPROPERTY_SUPPORT_SET;
+    return S_OK;
+}
+
+}  // namespace kv20x

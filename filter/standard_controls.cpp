@@ -7,6 +7,7 @@
 #include <ksmedia.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
 
 #include "filter/capture_filter.h"
@@ -23,6 +24,9 @@ namespace {
 constexpr GUID kVideoProcAmpPropertySet = {0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
 constexpr LONG kPowerLine50Hz = 1;
 constexpr LONG kPowerLine60Hz = 2;
+// The structure's meaningful bytes: callers that declare it themselves may
+// leave out the tail padding of the 8-byte aligned original.
+constexpr DWORD kPowerLineBytes = offsetof(KSPROPERTY_VIDEOPROCAMP_S, Capabilities) + sizeof(ULONG);
 
 // A property's range as GetRange reports it, with its default: the load
 // range and default of the setting behind it.
@@ -409,7 +413,7 @@ HRESULT STDMETHODCALLTYPE CFilterPropertySet::Set(REFGUID set, DWORD id, LPVOID 
         return hr;
     if (!data)
         return E_POINTER;
-    if (dataBytes < sizeof(KSPROPERTY_VIDEOPROCAMP_S) || !InstanceShapeAccepted(instance, instanceBytes))
+    if (dataBytes < kPowerLineBytes || !InstanceShapeAccepted(instance, instanceBytes))
         return E_INVALIDARG;
     CPushPinKV20X* pin = Pin();
     if (!pin)
@@ -433,12 +437,14 @@ HRESULT STDMETHODCALLTYPE CFilterPropertySet::Get(REFGUID set, DWORD id, LPVOID 
         return E_POINTER;
     if (!InstanceShapeAccepted(instance, instanceBytes))
         return E_INVALIDARG;
-    if (returned)
+    if (!data) {
         *returned = sizeof(KSPROPERTY_VIDEOPROCAMP_S);
-    if (!data)
         return S_OK;  // a size query
-    if (dataBytes < sizeof(KSPROPERTY_VIDEOPROCAMP_S))
+    }
+    if (dataBytes < kPowerLineBytes)
         return E_INVALIDARG;
+    if (returned)
+        *returned = dataBytes < sizeof(KSPROPERTY_VIDEOPROCAMP_S) ? kPowerLineBytes : sizeof(KSPROPERTY_VIDEOPROCAMP_S);
     CPushPinKV20X* pin = Pin();
     if (!pin)
         return E_UNEXPECTED;

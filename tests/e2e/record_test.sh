@@ -77,6 +77,20 @@ cat "$work/fail.txt"
 expect "the tool reports the graph's error" test "$status" -eq 5
 expect "with a message saying so" contains "$work/fail.txt" "failed while recording"
 
+echo "== the standard camera properties"
+capture "$work/controls.txt" --controls --gamma 180 --contrast 55 --hz 60
+status=$?
+cat "$work/controls.txt"
+expect "the tool lists the properties" test "$status" -eq 0
+expect "gamma set through IAMVideoProcAmp" grep -Eq "Gamma +10 .. 250 +default 100 +value 180" "$work/controls.txt"
+expect "contrast set through IAMVideoProcAmp" grep -Eq "Contrast +0 .. 100 +default 30 +value 55" "$work/controls.txt"
+expect "gain with its auto flag" grep -Eq "Gain +1 .. 80 +default 20 .*auto-capable, auto" "$work/controls.txt"
+expect "exposure in log2 seconds" grep -Eq "Exposure \(log2 s\) +-12 .. -2 " "$work/controls.txt"
+expect "mains frequency through IKsPropertySet" contains "$work/controls.txt" "60 Hz"
+expect "no property the camera lacks" test "$(grep -c "Brightness\|Zoom\|Focus" "$work/controls.txt")" -eq 0
+# The user's settings as they were.
+capture "$work/controls2.txt" --controls --gamma 100 --contrast 30 --hz 50
+
 echo "== not registered"
 wine_quiet "$WINE64" regsvr32 /s /u "$(windows_path "$build/KV20X.ax")"
 capture "$work/unregistered.txt" --seconds 2

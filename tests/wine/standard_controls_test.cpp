@@ -251,6 +251,13 @@ TEST_F(StandardControls, MainsFrequencyThroughTheKernelStreamingProperty)
     }
     EXPECT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, &data, 4),
               E_INVALIDARG);
+    // A caller's own declaration without the tail padding is enough.
+    data.Value = 2;
+    EXPECT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, &data, 36),
+              S_OK);
+    data.Value = 1;
+    EXPECT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, &data, 36),
+              S_OK);
     FilterControl()->GetPowerFrequency(&fiftyHertz);
     EXPECT_TRUE(fiftyHertz) << "refusals changed nothing";
 

@@ -10,6 +10,8 @@
 #include <dshow.h>
 #include <olectl.h>
 #include <qedit.h>
+#include <ks.h>
+#include <ksmedia.h>
 
 #include <wrl/client.h>
 
@@ -48,6 +50,7 @@ enum ExitCode {
 struct Options {
     bool list = false;
     bool settings = false;
+    bool controls = false;
     std::wstring device = kCameraName;
     int width = 1024, height = 768;
     double seconds = 3;
@@ -71,6 +74,7 @@ void Usage()
         "  --output FILE          the AVI file (default capture.avi); --output none records nothing\n"
         "  --snapshot FILE        save the last frame, as PNG or (.bmp) BMP\n"
         "  --settings             show the camera's property pages first\n"
+        "  --controls             list the standard camera properties (range, default, value, auto) and stop\n"
         "  --gamma N --contrast N --saturation N --speed 0|1 --hz 50|60\n"
         "  --exposure ROWS --gain N   manual exposure (auto exposure off)\n"
         "  --mono --mirror 0|1 --upright 0|1\n"
@@ -94,6 +98,8 @@ bool ParseOptions(int argc, char** argv, Options& o)
             o.list = true;
         else if (a == "--settings")
             o.settings = true;
+        else if (a == "--controls")
+            o.controls = true;
         else if (a == "--mono")
             o.mono = 1;
         else if (a == "--device" && value) {
@@ -240,35 +246,131 @@ HRESULT ChooseSize(IAMStreamConfig* config, int width, int height, REFERENCE_TIM
     return E_INVALIDARG;
 }
 
-void ApplySettings(IKV20X* camera, const Options& o)
+// The mains frequency of the video-proc-amp property set: 1 = 50 Hz, 2 = 60 Hz.
+constexpr GUID kVideoProcAmpPropertySet = {0xC6E13360, 0x30AC, 0x11D0, {0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}};
+constexpr DWORD kPowerLineFrequency = KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY;
+
+template <typename Interface>
+ComPtr<Interface> Query(IUnknown* object, REFIID iid)
 {
-    if (o.gamma >= 0)
-        camera->SetGamma(static_cast<BYTE>(o.gamma));
-    if (o.contrast >= 0)
-        camera->SetContrast(static_cast<BYTE>(o.contrast));
-    if (o.saturation >= 0) {
-        BOOL enabled = TRUE;
-        BYTE saturation = 0;
-        camera->GetColorEnhancement(&enabled, &saturation);
-        camera->SetColorEnhancement(TRUE, static_cast<BYTE>(o.saturation));
-    }
+    ComPtr<Interface> result;
+    if (object)
+        object->QueryInterface(iid, reinterpret_cast<void**>(result.GetAddressOf()));
+    return result;
+}
+
+// The settings asked for on the command line. What the platform's standard
+// interfaces can express goes through them, as any application would set
+// it; the clock and an exposure in rows need the camera's own interface.
+void ApplySettings(IBaseFilter* camera, IPin* capture, const Options& o)
+{
+    const auto procAmp = Query<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp);
+    const auto video = Query<IAMVideoControl>(camera, IID_IAMVideoControl);
+    const auto properties = Query<IKsPropertySet>(camera, IID_IKsPropertySet);
+    const auto own = Query<IKV20X>(camera, IID_IKV20X);
+    auto manual = [&](long property, int value) {
+        if (value >= 0 && procAmp && FAILED(procAmp->Set(property, value, VideoProcAmp_Flags_Manual)))
+            std::fprintf(stderr, "kv20x-capture: the camera refused %d for property %ld\n", value, property);
+    };
+    manual(VideoProcAmp_Gamma, o.gamma);
+    manual(VideoProcAmp_Contrast, o.contrast);
+    manual(VideoProcAmp_Saturation, o.saturation);
     if (o.mono >= 0)
-        camera->SetMonoMode(o.mono);
-    if (o.mirror >= 0)
-        camera->SetHorizontalMirror(o.mirror);
-    if (o.upright >= 0)
-        camera->SetVerticalFlip(o.upright);
-    if (o.speed >= 0)
-        camera->SetSpeed(static_cast<BYTE>(o.speed));
-    if (o.hz >= 0)
-        camera->SetPowerFrequency(o.hz == 50);
-    if (o.exposure >= 0 || o.gain >= 0) {
+        manual(VideoProcAmp_ColorEnable, o.mono ? 0 : 1);
+    if ((o.mirror >= 0 || o.upright >= 0) && video) {
+        long mode = 0;
+        video->GetMode(capture, &mode);
+        if (o.mirror >= 0)
+            mode = o.mirror ? mode | VideoControlFlag_FlipHorizontal : mode & ~VideoControlFlag_FlipHorizontal;
+        if (o.upright >= 0)
+            mode = o.upright ? mode & ~VideoControlFlag_FlipVertical : mode | VideoControlFlag_FlipVertical;
+        video->SetMode(capture, mode);
+    }
+    if (o.hz >= 0 && properties) {
+        KSPROPERTY_VIDEOPROCAMP_S data{};
+        data.Value = o.hz == 50 ? 1 : 2;
+        data.Flags = KSPROPERTY_VIDEOPROCAMP_FLAGS_MANUAL;
+        properties->Set(kVideoProcAmpPropertySet, kPowerLineFrequency, nullptr, 0, &data, sizeof data);
+    }
+    if (o.speed >= 0 && own)
+        own->SetSpeed(static_cast<BYTE>(o.speed));
+    if (o.exposure >= 0 && own) {
         BOOL automatic = TRUE;
         BYTE target = 100;
         WORD rows = 300, gain = 20;
-        camera->GetExposure(&automatic, &target, &rows, &gain);
-        camera->SetExposure(FALSE, target, o.exposure >= 0 ? static_cast<WORD>(o.exposure) : rows,
-                            o.gain >= 0 ? static_cast<WORD>(o.gain) : gain);
+        own->GetExposure(&automatic, &target, &rows, &gain);
+        own->SetExposure(FALSE, target, static_cast<WORD>(o.exposure), o.gain >= 0 ? static_cast<WORD>(o.gain) : gain);
+    } else {
+        manual(VideoProcAmp_Gain, o.gain);  // a manual gain turns the auto exposure off
+    }
+}
+
+// Every standard property the camera has, as a user would check it.
+void PrintControls(IBaseFilter* camera, IPin* capture)
+{
+    auto print = [](const char* name, HRESULT range, long min, long max, long def, long caps, long value, long flags) {
+        if (range == E_PROP_ID_UNSUPPORTED)
+            return;
+        if (FAILED(range)) {
+            std::printf("  %-22s error 0x%08lx\n", name, range);
+            return;
+        }
+        std::printf("  %-22s %5ld .. %-5ld default %-5ld value %-5ld %s%s\n", name, min, max, def, value,
+                    (caps & VideoProcAmp_Flags_Auto) ? "auto-capable, " : "",
+                    (flags & VideoProcAmp_Flags_Auto) ? "auto" : "manual");
+    };
+    static const struct {
+        long id;
+        const char* name;
+    } procAmpNames[] = {{VideoProcAmp_Brightness, "Brightness"}, {VideoProcAmp_Contrast, "Contrast"},
+                        {VideoProcAmp_Hue, "Hue"}, {VideoProcAmp_Saturation, "Saturation"},
+                        {VideoProcAmp_Sharpness, "Sharpness"}, {VideoProcAmp_Gamma, "Gamma"},
+                        {VideoProcAmp_ColorEnable, "ColorEnable"}, {VideoProcAmp_WhiteBalance, "WhiteBalance"},
+                        {VideoProcAmp_BacklightCompensation, "BacklightCompensation"}, {VideoProcAmp_Gain, "Gain"}};
+    static const struct {
+        long id;
+        const char* name;
+    } cameraNames[] = {{CameraControl_Pan, "Pan"},   {CameraControl_Tilt, "Tilt"},
+                       {CameraControl_Roll, "Roll"}, {CameraControl_Zoom, "Zoom"},
+                       {CameraControl_Exposure, "Exposure (log2 s)"}, {CameraControl_Iris, "Iris"},
+                       {CameraControl_Focus, "Focus"}};
+    if (const auto procAmp = Query<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp)) {
+        std::printf("IAMVideoProcAmp:\n");
+        for (const auto& p : procAmpNames) {
+            long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+            const HRESULT hr = procAmp->GetRange(p.id, &min, &max, &step, &def, &caps);
+            if (SUCCEEDED(hr))
+                procAmp->Get(p.id, &value, &flags);
+            print(p.name, hr, min, max, def, caps, value, flags);
+        }
+    }
+    if (const auto control = Query<IAMCameraControl>(camera, IID_IAMCameraControl)) {
+        std::printf("IAMCameraControl:\n");
+        for (const auto& p : cameraNames) {
+            long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+            const HRESULT hr = control->GetRange(p.id, &min, &max, &step, &def, &caps);
+            if (SUCCEEDED(hr))
+                control->Get(p.id, &value, &flags);
+            print(p.name, hr, min, max, def, caps, value, flags);
+        }
+    }
+    if (const auto video = Query<IAMVideoControl>(camera, IID_IAMVideoControl)) {
+        long caps = 0, mode = 0;
+        video->GetCaps(capture, &caps);
+        video->GetMode(capture, &mode);
+        std::printf("IAMVideoControl:\n  %-22s %s (can: %s%s)\n  %-22s %s\n", "FlipHorizontal",
+                    (mode & VideoControlFlag_FlipHorizontal) ? "on" : "off",
+                    (caps & VideoControlFlag_FlipHorizontal) ? "horizontal " : "",
+                    (caps & VideoControlFlag_FlipVertical) ? "vertical" : "", "FlipVertical",
+                    (mode & VideoControlFlag_FlipVertical) ? "on" : "off");
+    }
+    if (const auto properties = Query<IKsPropertySet>(camera, IID_IKsPropertySet)) {
+        KSPROPERTY_VIDEOPROCAMP_S data{};
+        DWORD returned = 0;
+        if (SUCCEEDED(properties->Get(kVideoProcAmpPropertySet, kPowerLineFrequency, nullptr, 0, &data, sizeof data,
+                                      &returned)))
+            std::printf("Power-line frequency:\n  %-22s %s (50 Hz or 60 Hz)\n", "PowerLineFrequency",
+                        data.Value == 1 ? "50 Hz" : data.Value == 2 ? "60 Hz" : "other");
     }
 }
 
@@ -405,9 +507,11 @@ int Record(const Options& o)
         return kFailed;
     }
 
-    ComPtr<IKV20X> control;
-    if (SUCCEEDED(camera->QueryInterface(IID_IKV20X, reinterpret_cast<void**>(control.GetAddressOf()))))
-        ApplySettings(control.Get(), o);
+    ApplySettings(camera.Get(), capture.Get(), o);
+    if (o.controls) {
+        PrintControls(camera.Get(), capture.Get());
+        return kOk;
+    }
     if (o.settings) {
         ShowPages(camera.Get());
         ShowPages(capture.Get());

@@ -8,7 +8,7 @@
 #include "framework/unknown.h"
 #include "module/class_factory.h"
 #include "module/factory_table.h"
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "module/registration.h"
 
 using namespace kv20x;

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <new>
 
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "ui/resource.h"
 
 namespace kv20x {

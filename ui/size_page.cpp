@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "ui/resource.h"
 
 namespace kv20x {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "settings/class_ids.h"
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "module/registration.h"
 
 namespace kv20x {

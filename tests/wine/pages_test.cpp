@@ -15,7 +15,7 @@
 #include "filter/capture_filter.h"
 #include "framework/property_page.h"
 #include "framework/unknown.h"
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "pin/capture_pin.h"
 #include "support/fake_camera.h"
 #include "support/test_camera_port.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "common/png_writer.h"
-#include "module/module_state.h"
+#include "base/module_state.h"
 #include "support/fake_camera.h"
 #include "ui/setup_page.h"
 #include "ui/size_page.h"

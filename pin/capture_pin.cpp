@@ -108,6 +108,7 @@ DeviceLink* CPushPinKV20X::OpenCamera()
 
 void CPushPinKV20X::CloseCamera()
 {
+    m_watchdog.Stop();
     StopCapture();
     AutoLock lock(m_deviceLock);
     StopDevice(std::move(m_device));
@@ -124,7 +125,13 @@ HRESULT CPushPinKV20X::OnThreadStartPlay()
 {
     if (!m_device)
         return E_FAIL;
+    // Its result is not acted on: some firmware refuses the request and
+    // streams all the same. A camera that sends nothing is the watchdog's.
     StartStream(*m_device);
+    m_watchdog.Start(
+        [this] { return static_cast<DWORD>(StallTimeoutMs(m_settings.eKV20XSize, m_settings.Speed,
+                                                           m_settings.ExposureTime)); },
+        [this] { m_device->port->CancelReads(); });
     return S_OK;
 }
 
@@ -148,12 +155,27 @@ HRESULT CPushPinKV20X::Inactive()
     return CSourceStream::Inactive();
 }
 
-HRESULT CPushPinKV20X::StoppingOr(HRESULT failure)
+HRESULT CPushPinKV20X::SourceFailure()
 {
-    if (!m_stopping)
-        return failure;
-    ::WaitForSingleObject(GetRequestHandle(), kStoppingPollMs);
-    return S_FALSE;
+    if (m_stopping) {
+        ::WaitForSingleObject(GetRequestHandle(), kStoppingPollMs);
+        return S_FALSE;
+    }
+    if (m_watchdog.Fired())
+        return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+    // Applications offer "reconnect" on this event, as for any unplugged
+    // camera; the stream ends with EC_ERRORABORT as well.
+    if (!CameraAnswers())
+        m_source->NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(m_source->GetOwner()), 0);
+    return E_FAIL;
+}
+
+// A read has failed: a camera that still answers a control request is there.
+bool CPushPinKV20X::CameraAnswers()
+{
+    AutoLock lock(m_deviceLock);
+    std::uint16_t version = 0;
+    return m_device && ReadChipVersion(*m_device, &version);
 }
 
 HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
@@ -176,18 +198,23 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
     if (m_multiProcessor) {
         FrameNode* node = nullptr;
         switch (TakeReadyFrame(&node)) {
-        case Take::Unhealthy: return StoppingOr(E_FAIL);
+        case Take::Unhealthy: return SourceFailure();
         case Take::None: return S_FALSE;
         case Take::Frame: break;
         }
         m_heldNode = node;
         return ProcessFrame(node->data, sample, picture, width, height);
     }
+    m_watchdog.ReaderBusy();
     switch (FrameRead(*m_device, m_nodes[0].data)) {
-    case kFrameReadFailed: return StoppingOr(E_FAIL);
+    case kFrameReadFailed: return SourceFailure();
     case kFrameReadRejected: return S_FALSE;
     default: break;
     }
+    // Until the next FillBuffer the worker converts and delivers: idle as a
+    // reader, however long the downstream filter holds it.
+    m_watchdog.FrameArrived();
+    m_watchdog.ReaderIdle();
     return ProcessFrame(m_nodes[0].data, sample, picture, width, height);
 }
 

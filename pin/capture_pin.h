@@ -4,8 +4,9 @@
 // through the image pipeline into the downstream samples.
 //
 // Threads: application threads (connection, stream configuration, IKV20X),
-// the framework's worker (the frame loop, OpenCamera and CloseCamera), and on
-// machines with more than one processor the capture thread (frame reads).
+// the framework's worker (the frame loop, OpenCamera and CloseCamera), on
+// machines with more than one processor the capture thread (frame reads),
+// and while streaming the stall watchdog's thread.
 //
 // Locking:
 // - the filter's state lock: connection, media types, stream configuration,
@@ -18,11 +19,14 @@
 //   unlink and never together with another lock. The capture thread takes no
 //   other lock and uses the device link without m_deviceLock: CloseCamera
 //   joins it before it takes m_deviceLock to free the link.
+// - the stall watchdog's thread cancels the link's reads without a lock for
+//   the same reason: CloseCamera stops (joins) it first of all.
 // Single-field settings are aligned words read and written without a lock.
 
 #include "base/handles.h"
 #include "framework/source_stream.h"
 #include "imaging/frame_pipeline.h"
+#include "pin/stall_watchdog.h"
 #include "settings/camera_settings.h"
 #include "settings/ikv20x_overrides.h"
 
@@ -125,8 +129,11 @@ private:
     // Runs the pipeline on one raw frame into the sample and stamps it.
     HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
                          std::int32_t height);
-    // A failure of the frame source while the graph is stopping is no error.
-    HRESULT StoppingOr(HRESULT failure);
+    // What a failure of the frame source means: nothing while the graph is
+    // stopping; a time-out when the stall watchdog ended the reads; else a
+    // failure, with EC_DEVICE_LOST first when the camera no longer answers.
+    HRESULT SourceFailure();
+    bool CameraAnswers();
     // Ends a worker that is still running when the pin goes away.
     void StopWorker();
 
@@ -149,6 +156,7 @@ private:
     FrameNode m_nodes[3];
     FrameNode* m_heldNode = nullptr;  // the node the pump is converting
 
+    StallWatchdog m_watchdog;  // from the stream start to CloseCamera
     DefectTable m_defectTable;
     std::atomic<bool> m_stopping{false};  // the graph is stopping this run: cancelled reads are no failure
 };

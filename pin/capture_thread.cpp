@@ -78,8 +78,11 @@ DWORD CPushPinKV20X::CaptureLoop()
                 if (node)
                     m_freeList = node->next;
             }
-            if (!node)
+            if (!node) {
+                m_watchdog.ReaderIdle();  // every buffer is full: the camera is not being asked
                 break;
+            }
+            m_watchdog.ReaderBusy();
             const int result = FrameRead(*m_device, node->data);
             if (result == kFrameReadFailed) {
                 // The pump learns of it at once, not only at its next frame.
@@ -88,6 +91,7 @@ DWORD CPushPinKV20X::CaptureLoop()
                 return 0;
             }
             if (result == kFrameReadComplete) {
+                m_watchdog.FrameArrived();
                 node->next = nullptr;
                 {
                     AutoLock lock(m_bufferListLock);

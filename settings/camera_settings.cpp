@@ -74,4 +74,12 @@ std::int64_t LongestFrameDuration100ns(SizeMode size)
     return FrameDuration100ns(size, 0, 4000);
 }
 
+std::uint32_t StallTimeoutMs(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows)
+{
+    constexpr std::int64_t kFloorMs = 3000;
+    constexpr std::int64_t kFrames = 5;
+    const std::int64_t frames = kFrames * FrameDuration100ns(size, speed, exposureRows) / 10000;
+    return static_cast<std::uint32_t>(frames > kFloorMs ? frames : kFloorMs);
+}
+
 }  // namespace kv20x

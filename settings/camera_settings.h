@@ -84,4 +84,8 @@ std::int64_t FrameDuration100ns(SizeMode size, std::uint8_t speed, std::uint16_t
 std::int64_t ShortestFrameDuration100ns(SizeMode size);
 std::int64_t LongestFrameDuration100ns(SizeMode size);
 
+// How long a streaming camera may send no whole frame before it counts as
+// stalled: five frames of the current settings, and never under 3 s.
+std::uint32_t StallTimeoutMs(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows);
+
 }  // namespace kv20x

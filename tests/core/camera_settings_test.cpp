@@ -106,3 +106,26 @@ TEST(CameraSettings, FrameDurationFollowsSizeClockAndExposure)
 
 }  // namespace
 }  // namespace kv20x
+
+namespace kv20x {
+namespace {
+
+TEST(StallTimeout, TheLongestFrameIsFarInsideTheBound)
+{
+    for (SizeMode size = 0; size < kSizeModeCount; ++size) {
+        // The longest frame: the normal clock at 4000 rows, e.g. 4000 lines of
+        // 2304 clocks at 24 MHz = 384 ms at 1024 x 768.
+        const std::int64_t longestMs = LongestFrameDuration100ns(size) / 10000;
+        EXPECT_LE(longestMs, 400);
+        EXPECT_EQ(StallTimeoutMs(size, 0, 4000), 3000u) << "five frames (at most 2 s) stay under the 3 s floor";
+        EXPECT_LT(5 * longestMs, 3000 * 2 / 3) << "a third of the bound to spare even then";
+        EXPECT_EQ(StallTimeoutMs(size, 1, 1), 3000u);
+    }
+    EXPECT_EQ(LongestFrameDuration100ns(kSizeHalf), 384 * 10000);
+    // Exposures beyond the stored range (setters store any value) lengthen
+    // the bound with the frame: 60000 rows at 96 us = 5.76 s a frame.
+    EXPECT_EQ(StallTimeoutMs(kSizeHalf, 0, 60000), 5u * 5760u);
+}
+
+}  // namespace
+}  // namespace kv20x

@@ -84,6 +84,22 @@ cat "$work/fail.txt"
 expect "the tool reports the graph's error" test "$status" -eq 5
 expect "with a message saying so" contains "$work/fail.txt" "failed while recording"
 
+echo "== a camera unplugged while recording"
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --clear
+capture "$work/lost.txt" --seconds 20 --output lost.avi &
+recorder=$!
+sleep 2  # recording by now; the outcome is the same whenever the camera goes
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --vanish
+wait $recorder
+status=$?
+cat "$work/lost.txt"
+expect "the tool reports the lost camera" test "$status" -eq 5
+expect "from the graph's device-lost event" contains "$work/lost.txt" "unplugged while recording"
+wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --clear
+capture "$work/back.txt" --seconds 2 --output back.avi
+status=$?
+expect "plugged in again, it records ($(grep -c . "$work/back.txt") lines)" test "$status" -eq 0
+
 echo "== the standard camera properties"
 capture "$work/controls.txt" --controls --gamma 180 --contrast 55 --hz 60
 status=$?

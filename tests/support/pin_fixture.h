@@ -78,6 +78,12 @@ struct SinkGraph {
         const HRESULT hr = CreateClocklessGraph(graph, control, events);
         return FAILED(hr) ? hr : graph->AddFilter(filter, L"Camera");
     }
+    struct Event {
+        long code;
+        LONG_PTR param1, param2;
+    };
+    // Waits for an event of `code`; every event taken on the way is kept in
+    // `seen`.
     bool HasEvent(long code, std::chrono::milliseconds timeout, LONG_PTR* param1 = nullptr)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -85,6 +91,7 @@ struct SinkGraph {
             long got = 0;
             LONG_PTR p1 = 0, p2 = 0;
             if (events->GetEvent(&got, &p1, &p2, 20) == S_OK) {
+                seen.push_back({got, p1, p2});
                 events->FreeEventParams(got, p1, p2);
                 if (got == code) {
                     if (param1)
@@ -95,6 +102,15 @@ struct SinkGraph {
         } while (std::chrono::steady_clock::now() < deadline);
         return false;
     }
+    bool Saw(long code) const
+    {
+        for (const Event& e : seen)
+            if (e.code == code)
+                return true;
+        return false;
+    }
+    std::vector<Event> seen;
+
     void Release()
     {
         if (control)

@@ -237,16 +237,80 @@ TEST_P(CapturePin, ASampleThePeerDeclinesEndsTheLoopQuietly)
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
 }
 
-TEST_P(CapturePin, ACameraThatVanishesWhileThePumpWaitsIsReportedAtOnce)
+TEST_P(CapturePin, ACameraThatVanishesIsReportedAsLostAndStreamsAgainWhenItIsBack)
 {
     // Paced by the clock: the pump waits for a frame most of the time.
     camera->SetPacing(simcam::SimulatedCamera::Pacing::RealTime);
     ConnectToSink();
     ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
-    sink.WaitForSamples(1);
+    ASSERT_TRUE(sink.WaitForSamples(1));
     camera->SetFaults(simcam::kFaultVanished);
-    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(1000)));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(1000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), E_FAIL);
     EXPECT_EQ(sink.endOfStream, 1);
+    ASSERT_TRUE(sinkGraph.Saw(EC_DEVICE_LOST));
+    ComPtr<IUnknown> identity;
+    Filter()->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf()));
+    for (const auto& e : sinkGraph.seen)
+        if (e.code == EC_DEVICE_LOST) {
+            EXPECT_EQ(e.param1, reinterpret_cast<LONG_PTR>(identity.Get())) << "the filter's IUnknown";
+            EXPECT_EQ(e.param2, 0) << "removed";
+        }
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+
+    // Plugged in again: the same filter streams on the next run.
+    camera->SetFaults(0);
+    const size_t before = sink.ReceivedCount();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    EXPECT_TRUE(sink.WaitForSamples(before + 2));
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, AReadFailureOfACameraThatStillAnswersIsNoDeviceLoss)
+{
+    camera->SetFramePlan({.failRead = 1, .failReadIndex = 0});
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(5000)));
+    EXPECT_FALSE(sinkGraph.Saw(EC_DEVICE_LOST));
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, ACameraThatGoesSilentEndsTheStreamWithATimeOut)
+{
+    // Two frames, then nothing: the stall watchdog gives up after 3 s.
+    camera->SetFramePlan({.stallFrom = 2});
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(10000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(sink.endOfStream, 1);
+    EXPECT_EQ(sink.ReceivedCount(), 2u);
+    EXPECT_FALSE(sinkGraph.Saw(EC_DEVICE_LOST)) << "the camera still answers";
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
+
+    camera->SetFramePlan({});
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    EXPECT_TRUE(sink.WaitForSamples(5)) << "the same filter runs again";
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+TEST_P(CapturePin, ADownstreamFilterThatHoldsThePumpIsNoStall)
+{
+    // The first delivery is held for longer than the stall bound: the
+    // reader has nowhere to put frames, and that is not the camera's fault.
+    UniqueHandle release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    sink.holdFirstReceive = release.get();
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    EXPECT_FALSE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(3600)));
+    ::SetEvent(release.get());
+    EXPECT_TRUE(sink.WaitForSamples(4));
+    EXPECT_FALSE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(100)));
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
 }
 

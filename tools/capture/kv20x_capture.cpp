@@ -607,6 +607,16 @@ int Record(const Options& o)
         LONG_PTR p1 = 0, p2 = 0;
         if (events->GetEvent(&code, &p1, &p2, 50) == S_OK) {
             events->FreeEventParams(code, p1, p2);
+            if (code == EC_DEVICE_LOST && p2 == 0) {
+                std::fprintf(stderr, "kv20x-capture: the camera was unplugged while recording (device lost)\n");
+                result = kCameraFailed;
+                break;
+            }
+            if (code == EC_ERRORABORT && static_cast<HRESULT>(p1) == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) {
+                std::fprintf(stderr, "kv20x-capture: the camera stopped sending frames (the module timed out)\n");
+                result = kCameraFailed;
+                break;
+            }
             if (code == EC_ERRORABORT) {
                 std::fprintf(stderr, "kv20x-capture: the camera failed while recording (0x%08lx): the graph "
                                      "stopped with an error\n", static_cast<HRESULT>(p1));

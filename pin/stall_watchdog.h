@@ -1,0 +1,59 @@
+#pragma once
+// Notices a camera that has gone silent while the graph streams: when the
+// reader has been waiting for the camera and no whole frame has arrived for
+// the bound, it runs its action once, on a thread of its own. The capture
+// pin's action cancels the reads in flight, which ends the stream the way a
+// read failure does. Time in which the reader is idle (every buffer full, a
+// downstream filter holding the pump) does not count: the camera is not
+// being asked then.
+//
+// Threads and locking: Start and Stop come from the streaming worker; Stop
+// joins the watchdog thread, so the action never outlives the run it
+// watches. FrameArrived may come from any thread: it only stores the time.
+// m_lastFrame and m_fired are atomics; m_stop is a manual-reset event.
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+
+#include "base/handles.h"
+
+namespace kv20x {
+
+class StallWatchdog {
+public:
+    StallWatchdog();
+    ~StallWatchdog();
+    StallWatchdog(const StallWatchdog&) = delete;
+    StallWatchdog& operator=(const StallWatchdog&) = delete;
+
+    // Starts watching from now. `boundMs` is asked afresh at every check (the
+    // frame duration follows the settings); `action` runs at most once.
+    // False when no thread could be started: the run goes on unwatched.
+    bool Start(std::function<DWORD()> boundMs, std::function<void()> action);
+    // A whole frame has arrived.
+    void FrameArrived();
+    // The reader starts waiting for the camera (the clock starts if it was
+    // idle), or stops waiting because it has nowhere to put a frame.
+    void ReaderBusy();
+    void ReaderIdle();
+    // Ends the watch and joins its thread. Safe when not started.
+    void Stop();
+    // Whether the action ran during the last watch.
+    bool Fired() const { return m_fired; }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID self);
+    void Watch();
+
+    std::function<DWORD()> m_boundMs;
+    std::function<void()> m_action;
+    std::atomic<ULONGLONG> m_lastFrame{0};
+    std::atomic<bool> m_reading{false};
+    std::atomic<bool> m_fired{false};
+    UniqueHandle m_stop;
+    UniqueHandle m_thread;
+};
+
+}  // namespace kv20x

@@ -1,0 +1,226 @@
+#pragma once
+// What the reliability programs share: the run length (CI or long), process
+// figures, a sink that checks every sample without keeping any, and a hang
+// watchdog that turns a hang into a failure with a note of where each
+// thread is.
+//
+// Threads: the checking sink is called on the pin's worker; its counters are
+// atomics. The hang watchdog runs on a thread of its own and reads the
+// breadcrumbs, which each test thread writes as atomics.
+
+#include <windows.h>
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/common/graph_parts.h"
+
+namespace kv20x::test {
+
+// The long mode for manual runs: KV20X_RELIABILITY=long. Test programs only;
+// the module reads no environment.
+inline bool LongMode()
+{
+    const char* mode = std::getenv("KV20X_RELIABILITY");
+    return mode && std::strcmp(mode, "long") == 0;
+}
+
+struct ProcessFigures {
+    DWORD handles = 0;
+    SIZE_T privateBytes = 0;
+};
+
+// The process's handles from the system's handle table: Wine 8 answers
+// GetProcessHandleCount with 0 but lists every handle here.
+inline DWORD CountHandlesInSystemTable()
+{
+    struct Entry {
+        PVOID object;
+        ULONG_PTR process;
+        ULONG_PTR handle;
+        ULONG access;
+        USHORT backTrace, type;
+        ULONG attributes, reserved;
+    };
+    struct Table {
+        ULONG_PTR count, reserved;
+        Entry entries[1];
+    };
+    using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    constexpr ULONG kExtendedHandleInformation = 64;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    const auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return 0;
+    std::vector<ULONG_PTR> buffer(1 << 16);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(kExtendedHandleInformation, buffer.data(),
+                           static_cast<ULONG>(buffer.size() * sizeof(ULONG_PTR)), &needed)) == kLengthMismatch)
+        buffer.resize(buffer.size() * 2);
+    if (status != 0)
+        return 0;
+    const auto* table = reinterpret_cast<const Table*>(buffer.data());
+    DWORD mine = 0;
+    for (ULONG_PTR i = 0; i < table->count; ++i)
+        if (table->entries[i].process == ::GetCurrentProcessId())
+            ++mine;
+    return mine;
+}
+
+inline ProcessFigures Measure()
+{
+    ProcessFigures figures;
+    if (!::GetProcessHandleCount(::GetCurrentProcess(), &figures.handles) || figures.handles == 0)
+        figures.handles = CountHandlesInSystemTable();
+    // Private bytes: PrivateUsage where the system fills it, else the commit
+    // charge (the same figure; Wine 8 fills only the latter).
+    PROCESS_MEMORY_COUNTERS_EX memory{};
+    memory.cb = sizeof memory;
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
+                               sizeof memory))
+        figures.privateBytes = memory.PrivateUsage ? memory.PrivateUsage : memory.PagefileUsage;
+    return figures;
+}
+
+// Takes every sample and checks it: the picture's size, times that follow
+// on from the previous sample, a sync point. Keeps nothing.
+class CheckingSink final : public tools::StackInputPin {
+public:
+    CheckingSink() : StackInputPin(L"In") {}
+    void Expect(long bytes)
+    {
+        m_bytes = bytes;
+        NewRun();
+    }
+    // Every run's first sample starts at 0 again. Between runs only.
+    void NewRun() { m_lastStop = -1; }
+    HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override
+    {
+        REFERENCE_TIME start = 0, stop = 0;
+        const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
+        const bool first = m_lastStop < 0;
+        if (sample->GetActualDataLength() != m_bytes || !timed || stop <= start ||
+            (first ? start != 0 : start != m_lastStop) || sample->IsSyncPoint() != S_OK)
+            ++faults;
+        m_lastStop = stop;
+        ++received;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EndOfStream() override
+    {
+        ++endOfStream;
+        return S_OK;
+    }
+    // Waits for `count` samples in all, up to `timeoutMs`.
+    bool WaitFor(long count, DWORD timeoutMs)
+    {
+        const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+        while (received < count) {
+            if (::GetTickCount64() > deadline)
+                return false;
+            ::Sleep(1);
+        }
+        return true;
+    }
+    std::atomic<long> received{0};
+    std::atomic<long> faults{0};
+    std::atomic<long> endOfStream{0};
+
+private:
+    long m_bytes = 0;
+    REFERENCE_TIME m_lastStop = -1;  // worker only; -1: the run's first sample is next
+};
+
+// Breadcrumbs: what each test thread is doing, for the hang report.
+struct Breadcrumb {
+    std::atomic<const char*> what{"idle"};
+    std::atomic<long> steps{0};
+};
+
+// Fails the program when `progress` stops moving for `limitMs`: prints the
+// breadcrumbs and, for every thread of the process, the module and offset it
+// is stopped at, then ends the process with a failure.
+class HangWatchdog {
+public:
+    HangWatchdog(const std::atomic<long>& progress, std::vector<Breadcrumb>& crumbs, DWORD limitMs)
+        : m_progress(progress), m_crumbs(crumbs), m_limitMs(limitMs), m_thread([this] { Watch(); })
+    {
+    }
+    ~HangWatchdog()
+    {
+        m_done = true;
+        m_thread.join();
+    }
+
+private:
+    void Watch()
+    {
+        long last = m_progress;
+        ULONGLONG since = ::GetTickCount64();
+        while (!m_done) {
+            ::Sleep(100);
+            if (m_progress != last) {
+                last = m_progress;
+                since = ::GetTickCount64();
+            } else if (::GetTickCount64() - since > m_limitMs) {
+                Report();
+                std::fflush(stdout);
+                ::ExitProcess(3);
+            }
+        }
+    }
+    void Report()
+    {
+        std::printf("HANG: no progress for %lu ms\n", static_cast<unsigned long>(m_limitMs));
+        for (size_t i = 0; i < m_crumbs.size(); ++i)
+            std::printf("  test thread %zu: in %s after %ld steps\n", i, m_crumbs[i].what.load(),
+                        m_crumbs[i].steps.load());
+        HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        THREADENTRY32 entry{sizeof entry};
+        for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+            if (entry.th32OwnerProcessID != ::GetCurrentProcessId() || entry.th32ThreadID == ::GetCurrentThreadId())
+                continue;
+            HANDLE thread = ::OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT, FALSE, entry.th32ThreadID);
+            if (!thread)
+                continue;
+            CONTEXT context{};
+            context.ContextFlags = CONTEXT_CONTROL;
+            ::SuspendThread(thread);
+            if (::GetThreadContext(thread, &context)) {
+#ifdef _WIN64
+                const DWORD64 ip = context.Rip;
+#else
+                const DWORD64 ip = context.Eip;
+#endif
+                HMODULE module = nullptr;
+                char name[MAX_PATH] = "?";
+                if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                         reinterpret_cast<LPCSTR>(ip), &module))
+                    ::GetModuleFileNameA(module, name, MAX_PATH);
+                std::printf("  thread %lu waits in %s+0x%llx\n", entry.th32ThreadID, name,
+                            static_cast<unsigned long long>(ip - reinterpret_cast<DWORD64>(module)));
+            }
+            ::ResumeThread(thread);
+            ::CloseHandle(thread);
+        }
+        ::CloseHandle(snapshot);
+    }
+
+    const std::atomic<long>& m_progress;
+    std::vector<Breadcrumb>& m_crumbs;
+    DWORD m_limitMs;
+    std::atomic<bool> m_done{false};
+    std::thread m_thread;
+};
+
+}  // namespace kv20x::test

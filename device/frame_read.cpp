@@ -44,12 +44,19 @@ int FrameRead(DeviceLink& link, std::uint8_t* destination)
             result = kFrameReadFailed;
             break;
         }
+        // What the frame still has room for: a geometry of fewer reads than
+        // ring slots would otherwise let whole chunks run past its end.
+        const std::uint32_t room = link.frameSize - static_cast<std::uint32_t>(write - destination);
         if (completed == queued) {
             // The last read of the frame: it must carry exactly the remainder.
-            const bool good = transferred == remainder;
+            const bool good = transferred == remainder && remainder <= room;
             if (good && remainder > 0)
                 std::memcpy(write, link.readBuffers[p], remainder);
             return good ? kFrameReadComplete : kFrameReadRejected;
+        }
+        if (transferred == chunk && chunk > room) {
+            result = kFrameReadRejected;
+            break;
         }
         if (transferred == chunk) {
             std::memcpy(write, link.readBuffers[p], chunk);

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
-  ffmpeg valgrind
+  ffmpeg valgrind clang libclang-rt-14-dev
 )
 
 missing=()

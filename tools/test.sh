@@ -21,8 +21,9 @@ configure build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV20X_SANITIZE=ON -DKV2
 configure build/native -DCMAKE_BUILD_TYPE=Release
 configure build/x64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x64.cmake"
 configure build/x86 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86.cmake"
+CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV20X_SANITIZE=ON -DKV20X_FUZZ=ON
 
-for dir in build/asan build/native build/x64 build/x86; do
+for dir in build/asan build/native build/x64 build/x86 build/fuzz; do
   echo "== building $dir"
   cmake --build "$dir" -j "$jobs"
 done
@@ -32,6 +33,21 @@ done
 status=0
 echo "== native tests (sanitizers)"
 (cd build/asan && ctest --output-on-failure -j "$jobs") || status=1
+echo "== fuzzers (short runs from the kept corpus)"
+fuzz_seconds=${KV20X_FUZZ_SECONDS:-20}
+for fuzzer in frame_read settings_load video_format; do
+  corpus=$(mktemp -d)
+  cp "$root/tests/fuzz/corpus/$fuzzer/"* "$corpus/"
+  if (cd "$corpus" && "$root/build/fuzz/tests/fuzz/${fuzzer}_fuzzer" -max_total_time="$fuzz_seconds" \
+        -print_final_stats=1 "$corpus" >"$corpus.log" 2>&1); then
+    echo "$fuzzer: $(grep -E '^stat::number_of_executed_units' "$corpus.log" | awk '{print $2}') inputs, no fault"
+  else
+    tail -40 "$corpus.log"
+    echo "$fuzzer: FAILED (the input is in the log above)"
+    status=1
+  fi
+  rm -rf "$corpus" "$corpus.log"
+done
 echo "== Windows tests under Wine (x64)"
 (cd build/x64 && ctest --output-on-failure) || status=1
 WINEPREFIX="$root/build/x64/wineprefix" wineserver -k 2>/dev/null || true

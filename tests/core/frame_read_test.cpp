@@ -100,6 +100,18 @@ Script Join(std::initializer_list<Script> parts)
     return all;
 }
 
+// Found by the fuzzer: with fewer reads to a frame than ring slots, a driver
+// that sends whole chunks could have them copied past the frame's end.
+TEST(FrameRead, ChunksBeyondASmallFrameAreRejectedNotCopied)
+{
+    auto link = std::make_unique<DeviceLink>(std::make_unique<ScriptedPort>(Chunks(8, 16)));
+    link->chunkSize = 16;
+    link->frameSize = 24;  // one whole chunk and a remainder of 8
+    std::vector<std::uint8_t> destination(link->frameSize);
+    EXPECT_EQ(FrameRead(*link, destination.data()), kFrameReadRejected);
+    EXPECT_EQ(static_cast<ScriptedPort&>(*link->port).Outstanding(), 0u) << "drained";
+}
+
 TEST(FrameRead, FullSizeFrameIsSixChunksAndAZeroLengthEnd)
 {
     Reader r(0, Join({Chunks(6, 0x80000), Chunks(1, 0)}));

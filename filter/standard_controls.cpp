@@ -271,6 +271,12 @@ HRESULT CVideoControl::CheckPin(IPin* pin) const
     return own && pin == static_cast<IPin*>(own) ? S_OK : E_INVALIDARG;
 }
 
+HRESULT CVideoControl::CheckPin(IPin* pin, const void* out) const
+{
+    const HRESULT hr = CheckPin(pin);
+    return FAILED(hr) ? hr : out ? S_OK : E_POINTER;
+}
+
 HRESULT CVideoControl::CheckSize(long index, SIZE dimensions) const
 {
     if (index < 0 || index >= kSizeModeCount)
@@ -282,11 +288,9 @@ HRESULT CVideoControl::CheckSize(long index, SIZE dimensions) const
 
 HRESULT STDMETHODCALLTYPE CVideoControl::GetCaps(IPin* pin, long* caps)
 {
-    const HRESULT hr = CheckPin(pin);
+    const HRESULT hr = CheckPin(pin, caps);
     if (FAILED(hr))
         return hr;
-    if (!caps)
-        return E_POINTER;
     *caps = kFlips;
     return S_OK;
 }
@@ -307,11 +311,9 @@ HRESULT STDMETHODCALLTYPE CVideoControl::SetMode(IPin* pin, long mode)
 
 HRESULT STDMETHODCALLTYPE CVideoControl::GetMode(IPin* pin, long* mode)
 {
-    const HRESULT hr = CheckPin(pin);
+    const HRESULT hr = CheckPin(pin, mode);
     if (FAILED(hr))
         return hr;
-    if (!mode)
-        return E_POINTER;
     BOOL mirror = FALSE, upright = TRUE;
     Pin()->GetHorizontalMirror(&mirror);
     Pin()->GetVerticalFlip(&upright);
@@ -321,11 +323,9 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetMode(IPin* pin, long* mode)
 
 HRESULT STDMETHODCALLTYPE CVideoControl::GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameDuration)
 {
-    const HRESULT hr = CheckPin(pin);
+    const HRESULT hr = CheckPin(pin, frameDuration);
     if (FAILED(hr))
         return hr;
-    if (!frameDuration)
-        return E_POINTER;
     CPushPinKV20X* own = Pin();
     if (!own->IsConnected())
         return VFW_E_NOT_CONNECTED;
@@ -342,13 +342,11 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetCurrentActualFrameRate(IPin* pin, LO
 HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE dimensions,
                                                                   LONGLONG* frameDuration)
 {
-    HRESULT hr = CheckPin(pin);
+    HRESULT hr = CheckPin(pin, frameDuration);
     if (SUCCEEDED(hr))
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    if (!frameDuration)
-        return E_POINTER;
     *frameDuration = ShortestFrameDuration100ns(index);
     return S_OK;
 }
@@ -356,13 +354,11 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, lon
 HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index, SIZE dimensions, long* count,
                                                           LONGLONG** frameDurations)
 {
-    HRESULT hr = CheckPin(pin);
+    HRESULT hr = CheckPin(pin, count);
     if (SUCCEEDED(hr))
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    if (!count)
-        return E_POINTER;
     // What the pin reports for the size: the shortest frame (its stream
     // caps), the frame of the current settings (its media type), the
     // longest (its stream caps); shortest first, without repeats.

@@ -68,8 +68,10 @@ public:
                                                LONGLONG** frameDurations) override;
 
 private:
-    // E_POINTER, E_INVALIDARG for another pin, or S_OK.
+    // E_POINTER, E_INVALIDARG for another pin, or S_OK; with an out-pointer,
+    // E_POINTER also when it is null.
     HRESULT CheckPin(IPin* pin) const;
+    HRESULT CheckPin(IPin* pin, const void* out) const;
     // The size index of the stream caps entry `index` with `dimensions`.
     HRESULT CheckSize(long index, SIZE dimensions) const;
 };

@@ -88,6 +88,7 @@ int Soak(int cycles)
     CheckingSink sink;
     constexpr int kWarmUp = 10;
     ProcessFigures baseline{};
+    HandleTrend trend;
     DWORD slowestStop = 0;
     int failures = 0;
     for (int cycle = 0; cycle < cycles && failures == 0; ++cycle) {
@@ -115,18 +116,19 @@ int Soak(int cycles)
             ++failures;
         }
         slowestStop = std::max(slowestStop, static_cast<DWORD>(::GetTickCount64() - stopping));
+        trend.Note(cycle, cycles, Measure().handles);
         if (cycle + 1 == kWarmUp)
             baseline = Measure();
     }
     ConnectAtSize(out.Get(), config.Get(), sink, 0);  // the baseline's size
     const ProcessFigures final = Measure();
-    const long handleGrowth = static_cast<long>(final.handles) - static_cast<long>(baseline.handles);
+    const long handleGrowth = trend.Growth();
     const double memoryGrowth = (static_cast<double>(final.privateBytes) - static_cast<double>(baseline.privateBytes)) /
                                 1048576.0;
-    std::printf("driver soak: %d cycles, %ld frames, handles %lu -> %lu (%+ld), private memory %.1f -> %.1f MB "
+    std::printf("driver soak: %d cycles, %ld frames, handles (highest of 10 cycles, early -> late) %lu -> %lu (%+ld), private memory %.1f -> %.1f MB "
                 "(%+.2f MB), slowest stop %lu ms, %ld bad samples\n",
-                cycles, sink.received.load(), static_cast<unsigned long>(baseline.handles),
-                static_cast<unsigned long>(final.handles), handleGrowth, baseline.privateBytes / 1048576.0,
+                cycles, sink.received.load(), static_cast<unsigned long>(trend.early),
+                static_cast<unsigned long>(trend.late), handleGrowth, baseline.privateBytes / 1048576.0,
                 final.privateBytes / 1048576.0, memoryGrowth, static_cast<unsigned long>(slowestStop),
                 sink.faults.load());
     out->Disconnect();

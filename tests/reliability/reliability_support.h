@@ -91,6 +91,26 @@ inline ProcessFigures Measure()
     return figures;
 }
 
+// Handle counts taken at the end of every cycle: the highest of the ten
+// cycles after the warm-up against the highest of the last ten, so that a
+// handle that is being let go of at one instant does not read as growth,
+// while a handle lost per cycle shows as many.
+class HandleTrend {
+public:
+    static constexpr int kWarmUp = 10;
+    static constexpr int kWindow = 10;
+    void Note(int cycle, int cycles, DWORD handles)
+    {
+        if (cycle >= kWarmUp && cycle < kWarmUp + kWindow && handles > early)
+            early = handles;
+        if (cycle >= cycles - kWindow && handles > late)
+            late = handles;
+    }
+    long Growth() const { return static_cast<long>(late) - static_cast<long>(early); }
+    DWORD early = 0;
+    DWORD late = 0;
+};
+
 // Takes every sample and checks it: the picture's size, times that follow
 // on from the previous sample, a sync point. Keeps nothing.
 class CheckingSink final : public tools::StackInputPin {

@@ -319,41 +319,35 @@ void PrintControls(IBaseFilter* camera, IPin* capture)
                     (caps & VideoProcAmp_Flags_Auto) ? "auto-capable, " : "",
                     (flags & VideoProcAmp_Flags_Auto) ? "auto" : "manual");
     };
-    static const struct {
+    struct Property {
         long id;
         const char* name;
-    } procAmpNames[] = {{VideoProcAmp_Brightness, "Brightness"}, {VideoProcAmp_Contrast, "Contrast"},
-                        {VideoProcAmp_Hue, "Hue"}, {VideoProcAmp_Saturation, "Saturation"},
-                        {VideoProcAmp_Sharpness, "Sharpness"}, {VideoProcAmp_Gamma, "Gamma"},
-                        {VideoProcAmp_ColorEnable, "ColorEnable"}, {VideoProcAmp_WhiteBalance, "WhiteBalance"},
-                        {VideoProcAmp_BacklightCompensation, "BacklightCompensation"}, {VideoProcAmp_Gain, "Gain"}};
-    static const struct {
-        long id;
-        const char* name;
-    } cameraNames[] = {{CameraControl_Pan, "Pan"},   {CameraControl_Tilt, "Tilt"},
-                       {CameraControl_Roll, "Roll"}, {CameraControl_Zoom, "Zoom"},
-                       {CameraControl_Exposure, "Exposure (log2 s)"}, {CameraControl_Iris, "Iris"},
-                       {CameraControl_Focus, "Focus"}};
-    if (const auto procAmp = Query<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp)) {
-        std::printf("IAMVideoProcAmp:\n");
-        for (const auto& p : procAmpNames) {
+    };
+    static const Property procAmpNames[] = {
+        {VideoProcAmp_Brightness, "Brightness"}, {VideoProcAmp_Contrast, "Contrast"},
+        {VideoProcAmp_Hue, "Hue"}, {VideoProcAmp_Saturation, "Saturation"},
+        {VideoProcAmp_Sharpness, "Sharpness"}, {VideoProcAmp_Gamma, "Gamma"},
+        {VideoProcAmp_ColorEnable, "ColorEnable"}, {VideoProcAmp_WhiteBalance, "WhiteBalance"},
+        {VideoProcAmp_BacklightCompensation, "BacklightCompensation"}, {VideoProcAmp_Gain, "Gain"}};
+    static const Property cameraNames[] = {{CameraControl_Pan, "Pan"},   {CameraControl_Tilt, "Tilt"},
+                                           {CameraControl_Roll, "Roll"}, {CameraControl_Zoom, "Zoom"},
+                                           {CameraControl_Exposure, "Exposure (log2 s)"},
+                                           {CameraControl_Iris, "Iris"}, {CameraControl_Focus, "Focus"}};
+    // Both interfaces have the same GetRange and Get.
+    auto list = [&print](const char* title, auto* controls, const auto& names) {
+        if (!controls)
+            return;
+        std::printf("%s:\n", title);
+        for (const Property& p : names) {
             long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
-            const HRESULT hr = procAmp->GetRange(p.id, &min, &max, &step, &def, &caps);
+            const HRESULT hr = controls->GetRange(p.id, &min, &max, &step, &def, &caps);
             if (SUCCEEDED(hr))
-                procAmp->Get(p.id, &value, &flags);
+                controls->Get(p.id, &value, &flags);
             print(p.name, hr, min, max, def, caps, value, flags);
         }
-    }
-    if (const auto control = Query<IAMCameraControl>(camera, IID_IAMCameraControl)) {
-        std::printf("IAMCameraControl:\n");
-        for (const auto& p : cameraNames) {
-            long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
-            const HRESULT hr = control->GetRange(p.id, &min, &max, &step, &def, &caps);
-            if (SUCCEEDED(hr))
-                control->Get(p.id, &value, &flags);
-            print(p.name, hr, min, max, def, caps, value, flags);
-        }
-    }
+    };
+    list("IAMVideoProcAmp", Query<IAMVideoProcAmp>(camera, IID_IAMVideoProcAmp).Get(), procAmpNames);
+    list("IAMCameraControl", Query<IAMCameraControl>(camera, IID_IAMCameraControl).Get(), cameraNames);
     if (const auto video = Query<IAMVideoControl>(camera, IID_IAMVideoControl)) {
         long caps = 0, mode = 0;
         video->GetCaps(capture, &caps);

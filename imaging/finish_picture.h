@@ -2,20 +2,17 @@
 // The last stages of every frame, in one pass over the picture: the colour
 // stage (grey, white balance only, or white balance with the colour and
 // saturation matrix), then the tone curve, then the vertical flip and the
-// horizontal mirror. Each pixel is read once and written once, straight to
-// its place after the flips, so no temporary row is needed.
+// horizontal mirror. The pass reads the planes the colour reconstruction
+// left in each row and writes packed blue-green-red pixels in their place,
+// each row straight to its row after the flips, through one row of scratch.
 
 #include <cstdint>
 
 #include "imaging/colour_tables.h"
+#include "imaging/pipeline_kernels.h"
+#include "imaging/simd_level.h"
 
 namespace kv20x {
-
-enum class ColourStage {
-    Mono,                // grey = (30 R + 59 G + 11 B) / 100, no white balance
-    WhiteBalanceOnly,    // each channel through its gain table
-    WhiteBalanceMatrix,  // gain tables, then colour x saturation matrix
-};
 
 struct FinishParams {
     ColourStage stage = ColourStage::WhiteBalanceOnly;
@@ -24,8 +21,18 @@ struct FinishParams {
     ColourMatrix4 product{};  // WhiteBalanceMatrix: colour x saturation, scale 2^14
     bool reverseRows = false;  // VFlip == 0
     bool mirrorRows = false;   // HFlip != 0
+    // At least 3 x width bytes the pass may use; when null it allocates its own.
+    std::uint8_t* rowScratch = nullptr;
 };
 
-void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params);
+// `picture`: height rows of 3 x width bytes, each holding the blue, green and
+// red planes of its row; on return, packed pixels.
+void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params,
+                   SimdLevel level = BestSimdLevel());
+
+// Packed pixels to the planes layout and back, for tests and tools that
+// hold pictures in the packed form.
+void PackedToPlanes(std::uint8_t* picture, std::int32_t width, std::int32_t height);
+void PlanesToPacked(std::uint8_t* picture, std::int32_t width, std::int32_t height);
 
 }  // namespace kv20x

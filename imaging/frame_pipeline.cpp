@@ -67,7 +67,8 @@ void BuildFrameTables(const CameraSettings& settings, FrameTables& tables)
 }
 
 void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
-                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks)
+                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
+                      SimdLevel level)
 {
     if (defects.count != 0)
         CorrectDefects(raw, width, height, defects);
@@ -75,7 +76,7 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
     PictureStats stats;
     stats.gatherWindow = settings.AutoExposure != 0;
     stats.gatherTotal = settings.bAutoWB != 0;
-    ReconstructColour(raw, picture, width, height, &stats);
+    ReconstructColour(raw, picture, width, height, &stats, level);
 
     if (stats.gatherWindow)
         RunAutoExposure(stats, width, height, settings, hooks);
@@ -84,6 +85,10 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
         RunOneShotWhiteBalance(stats, settings, tables, hooks);
 
     hooks.ReleaseRaw();
+
+    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    if (tables.rowScratch.size() < stride)
+        tables.rowScratch.resize(stride);
 
     SettingsLock lock(hooks);
     FinishParams params;
@@ -99,7 +104,8 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
     }
     params.reverseRows = settings.VFlip == 0;
     params.mirrorRows = settings.HFlip != 0;
-    FinishPicture(picture, width, height, params);
+    params.rowScratch = tables.rowScratch.data();
+    FinishPicture(picture, width, height, params, level);
 }
 
 }  // namespace kv20x

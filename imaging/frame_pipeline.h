@@ -9,8 +9,10 @@
 // so that this code stays free of device and platform code.
 
 #include <cstdint>
+#include <vector>
 
 #include "imaging/colour_tables.h"
+#include "imaging/simd_level.h"
 #include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
@@ -20,6 +22,9 @@ namespace kv20x {
 struct FrameTables {
     ToneLut tone;  // from Gamma and Contrast
     WbLut wb;      // from r, g, b
+    // One picture row for the finishing pass; grows with the first frame of
+    // a larger size and is kept, so frames allocate nothing.
+    std::vector<std::uint8_t> rowScratch;
 };
 
 class FrameHooks {
@@ -42,9 +47,12 @@ protected:
 // Runs steps 1 to 7 on `raw` (width x height, modified by the defect repair)
 // into `picture` (width x height x 3 bytes). Reads the settings afresh; the
 // auto exposure and the one-shot white balance write their results back,
-// under the settings lock and only if their flag is still set then.
+// under the settings lock and only if their flag is still set then. The
+// pixel work runs in the kernels of `level` (the best this processor has
+// unless a test or benchmark asks for another).
 void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
-                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks);
+                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
+                      SimdLevel level = BestSimdLevel());
 
 // Rebuilds both tables from the settings (tone from Gamma and Contrast,
 // white balance from r, g, b).

@@ -1,13 +1,15 @@
 #pragma once
-// Raw Bayer frame to RGB24 picture: defect repair on the raw frame and
-// bilinear colour reconstruction straight into the picture.
+// Raw Bayer frame to colour planes: defect repair on the raw frame and
+// bilinear colour reconstruction straight into the picture buffer.
 //
 // Raw layout: width x height bytes, row 0 reads G R G R ..., row 1 B G B G ...
-// Picture layout: bytes blue, green, red; stride width x 3; raw row y becomes
-// picture row y.
+// Picture layout: stride width x 3; raw row y becomes picture row y, which
+// holds width blue bytes, then width green, then width red. The finishing
+// pass (finish_picture.h) turns the planes into packed pixels.
 
 #include <cstdint>
 
+#include "imaging/simd_level.h"
 #include "settings/defect_table.h"
 
 namespace kv20x {
@@ -27,8 +29,9 @@ struct PictureStats {
 };
 
 // Bilinear reconstruction of the interior; row 0, row H - 1, column 0 and
-// column W - 1 are black. Width and height must be even and at least 4.
+// column W - 1 are black. Width and height must be at least 3. The sums are
+// taken from each row's planes while they are still in the cache.
 void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
-                       PictureStats* stats = nullptr);
+                       PictureStats* stats = nullptr, SimdLevel level = BestSimdLevel());
 
 }  // namespace kv20x

@@ -130,6 +130,7 @@ TEST_F(FinishPictureTest, EveryStageAndOrientationMatchesThePlainSteps)
                 params.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(static_cast<std::uint8_t>(saturation)));
                 params.reverseRows = reverse;
                 params.mirrorRows = mirror;
+                PackedToPlanes(actual.data(), w, h);
                 FinishPicture(actual.data(), w, h, params);
                 ASSERT_TRUE(actual == expected) << w << "x" << h << " stage " << int(stage) << " orientation "
                                                 << orientation << " saturation " << saturation;
@@ -145,6 +146,7 @@ TEST_F(FinishPictureTest, MonoOfPurePrimaries)
     FinishParams params;
     params.stage = ColourStage::Mono;
     params.tone = &identity;
+    PackedToPlanes(pic.data(), 3, 1);
     FinishPicture(pic.data(), 3, 1, params);
     EXPECT_EQ(pic, (Bytes{28, 28, 28, 150, 150, 150, 76, 76, 76}));
 }
@@ -159,6 +161,7 @@ TEST_F(FinishPictureTest, SaturationZeroTurnsColoursGrey)
     params.wb = &unity;
     params.tone = &identity;
     params.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(0));
+    PackedToPlanes(pic.data(), 32, 2);
     FinishPicture(pic.data(), 32, 2, params);
     for (size_t i = 0; i < pic.size(); i += 3) {
         EXPECT_NEAR(pic[i], pic[i + 1], 1);

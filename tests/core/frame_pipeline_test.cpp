@@ -39,67 +39,6 @@ public:
     std::function<void()> beforeFirstLock;
 };
 
-// The whole frame through the plain steps, one pass each.
-Bytes OracleFrame(Bytes raw, int w, int h, CameraSettings& s, const DefectTable& defects, FrameTables& tables)
-{
-    oracle::CorrectDefects(raw, w, h, defects);
-    Bytes pic = oracle::Demosaic(raw, w, h);
-    if (s.AutoExposure) {
-        AutoExposureState state{s.AETarget, s.AnalogGain, s.AeExposure, s.AeSmoothedLuma, s.FlickerStep,
-                                static_cast<std::uint16_t>(h)};
-        const AutoExposureResult result = AutoExposureStep(state, oracle::MeasureLuma(pic, w, h));
-        s.AeSmoothedLuma = state.smoothed;
-        s.AeExposure = state.exposure;
-        if (result.write) {
-            s.AnalogGain = result.gain;
-            s.ExposureTime = result.exposureRows;
-        }
-    }
-    if (s.bAutoWB) {
-        std::uint32_t sums[3];
-        oracle::Sums(pic, w, 0, w, 0, h, sums);
-        WhiteBalanceGains gains{s.r, s.g, s.b};
-        MeasureWhiteBalance(sums, gains);
-        s.r = gains.red, s.g = gains.green, s.b = gains.blue;
-        s.bAutoWB = 0;
-        tables.wb = oracle::Gains(s.r, s.g, s.b);
-    }
-    if (s.WhiteBlack)
-        oracle::Mono(pic);
-    else if (s.EnableSaturation)
-        oracle::WhiteBalanceWithMatrix(pic, tables.wb, s.Saturation);
-    else
-        oracle::WhiteBalanceOnly(pic, tables.wb);
-    oracle::ApplyTone(pic, tables.tone);
-    if (s.VFlip == 0)
-        oracle::FlipRows(pic, w, h);
-    if (s.HFlip)
-        oracle::MirrorRows(pic, w, h);
-    return pic;
-}
-
-void Randomise(CameraSettings& s, std::mt19937& rng)
-{
-    auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    s.AutoExposure = pick(2);
-    s.bAutoWB = pick(3) == 0;
-    s.r = static_cast<std::uint8_t>(pick(256));
-    s.g = static_cast<std::uint8_t>(pick(256));
-    s.b = static_cast<std::uint8_t>(pick(256));
-    s.AETarget = static_cast<std::uint8_t>(40 + pick(161));
-    s.AnalogGain = static_cast<std::uint16_t>(1 + pick(80));
-    s.AeExposure = static_cast<std::uint16_t>(1 + pick(4000));
-    s.AeSmoothedLuma = static_cast<std::uint8_t>(pick(256));
-    s.FlickerStep = static_cast<std::uint16_t>(72 + pick(170));
-    s.Gamma = static_cast<std::uint8_t>(10 + pick(241));
-    s.Contrast = static_cast<std::uint8_t>(pick(101));
-    s.EnableSaturation = pick(2);
-    s.Saturation = static_cast<std::uint8_t>(pick(256));
-    s.WhiteBlack = pick(4) == 0;
-    s.VFlip = pick(2);
-    s.HFlip = pick(2);
-}
-
 TEST(FramePipeline, MatchesThePlainStepsOnRandomFramesAndSettings)
 {
     std::mt19937 rng(2024);
@@ -113,13 +52,13 @@ TEST(FramePipeline, MatchesThePlainStepsOnRandomFramesAndSettings)
             for (std::uint32_t i = 0; i < defects.count; ++i)
                 defects.entries[i] = {static_cast<std::int16_t>(rng() % (w + 4)), static_cast<std::int16_t>(rng() % h)};
             CameraSettings settings;
-            Randomise(settings, rng);
+            oracle::RandomSettings(settings, rng);
             CameraSettings expectedSettings = settings;
             FrameTables tables, expectedTables;
             BuildFrameTables(settings, tables);
             BuildFrameTables(settings, expectedTables);
 
-            const Bytes expected = OracleFrame(raw, w, h, expectedSettings, defects, expectedTables);
+            const Bytes expected = oracle::Frame(raw, w, h, expectedSettings, defects, expectedTables);
             Bytes picture(static_cast<size_t>(w) * h * 3, 0xAB);
             RecordingHooks hooks;
             RunFramePipeline(raw.data(), picture.data(), w, h, settings, defects, tables, hooks);

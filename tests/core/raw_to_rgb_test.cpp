@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "imaging/finish_picture.h"
 #include "imaging/raw_to_rgb.h"
 #include "support/pipeline_oracle.h"
 
@@ -25,6 +26,7 @@ Bytes Reconstruct(const Bytes& raw, int w, int h, PictureStats* stats = nullptr)
 {
     Bytes pic(static_cast<size_t>(w) * h * 3, 0xCD);
     ReconstructColour(raw.data(), pic.data(), w, h, stats);
+    PlanesToPacked(pic.data(), w, h);
     return pic;
 }
 

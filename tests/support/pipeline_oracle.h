@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "imaging/auto_exposure.h"
 #include "imaging/colour_tables.h"
+#include "imaging/frame_pipeline.h"
 #include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
@@ -169,6 +171,67 @@ inline std::uint8_t MeasureLuma(const Bytes& pic, int w, int h)
     const std::uint32_t mb = static_cast<std::uint8_t>(s[0] * 4 / n), mg = static_cast<std::uint8_t>(s[1] * 4 / n),
                         mr = static_cast<std::uint8_t>(s[2] * 4 / n);
     return static_cast<std::uint8_t>(((16425 * mg + 8432 * mr + 3176 * mb) >> 15) + 16);
+}
+
+// The whole frame through the plain steps, one pass each.
+inline Bytes Frame(Bytes raw, int w, int h, CameraSettings& s, const DefectTable& defects, FrameTables& tables)
+{
+    CorrectDefects(raw, w, h, defects);
+    Bytes pic = Demosaic(raw, w, h);
+    if (s.AutoExposure) {
+        AutoExposureState state{s.AETarget, s.AnalogGain, s.AeExposure, s.AeSmoothedLuma, s.FlickerStep,
+                                static_cast<std::uint16_t>(h)};
+        const AutoExposureResult result = AutoExposureStep(state, MeasureLuma(pic, w, h));
+        s.AeSmoothedLuma = state.smoothed;
+        s.AeExposure = state.exposure;
+        if (result.write) {
+            s.AnalogGain = result.gain;
+            s.ExposureTime = result.exposureRows;
+        }
+    }
+    if (s.bAutoWB) {
+        std::uint32_t sums[3];
+        Sums(pic, w, 0, w, 0, h, sums);
+        WhiteBalanceGains gains{s.r, s.g, s.b};
+        MeasureWhiteBalance(sums, gains);
+        s.r = gains.red, s.g = gains.green, s.b = gains.blue;
+        s.bAutoWB = 0;
+        tables.wb = Gains(s.r, s.g, s.b);
+    }
+    if (s.WhiteBlack)
+        Mono(pic);
+    else if (s.EnableSaturation)
+        WhiteBalanceWithMatrix(pic, tables.wb, s.Saturation);
+    else
+        WhiteBalanceOnly(pic, tables.wb);
+    ApplyTone(pic, tables.tone);
+    if (s.VFlip == 0)
+        FlipRows(pic, w, h);
+    if (s.HFlip)
+        MirrorRows(pic, w, h);
+    return pic;
+}
+
+inline void RandomSettings(CameraSettings& s, std::mt19937& rng)
+{
+    auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    s.AutoExposure = pick(2);
+    s.bAutoWB = pick(3) == 0;
+    s.r = static_cast<std::uint8_t>(pick(256));
+    s.g = static_cast<std::uint8_t>(pick(256));
+    s.b = static_cast<std::uint8_t>(pick(256));
+    s.AETarget = static_cast<std::uint8_t>(40 + pick(161));
+    s.AnalogGain = static_cast<std::uint16_t>(1 + pick(80));
+    s.AeExposure = static_cast<std::uint16_t>(1 + pick(4000));
+    s.AeSmoothedLuma = static_cast<std::uint8_t>(pick(256));
+    s.FlickerStep = static_cast<std::uint16_t>(72 + pick(170));
+    s.Gamma = static_cast<std::uint8_t>(10 + pick(241));
+    s.Contrast = static_cast<std::uint8_t>(pick(101));
+    s.EnableSaturation = pick(2);
+    s.Saturation = static_cast<std::uint8_t>(pick(256));
+    s.WhiteBlack = pick(4) == 0;
+    s.VFlip = pick(2);
+    s.HFlip = pick(2);
 }
 
 }  // namespace kv20x::oracle

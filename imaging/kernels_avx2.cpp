@@ -1,0 +1,118 @@
+// The row kernels for processors with AVX2. Built with -mavx2. Most
+// operations work within each 128-bit lane; unpacking and packing pair up
+// lane by lane, so only the pixel packing crosses lanes.
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/pipeline_kernels.h"
+
+namespace kv20x {
+namespace {
+
+#include "imaging/vector_kernels.h"
+
+struct Avx2Ops {
+    using Reg = __m256i;
+    static constexpr int kBytes = 32;
+    // Sixteen shuffles per register for a table look-up against a handful
+    // of word operations for the ramp.
+    static constexpr bool kPreferContrast = true;
+
+    static Reg Load(const void* p) { return _mm256_loadu_si256(static_cast<const Reg*>(p)); }
+    static void Store(void* p, Reg v) { _mm256_storeu_si256(static_cast<Reg*>(p), v); }
+    static Reg Zero() { return _mm256_setzero_si256(); }
+    static Reg Set16(std::int16_t v) { return _mm256_set1_epi16(v); }
+    static Reg Set32(std::int32_t v) { return _mm256_set1_epi32(v); }
+
+    static Reg Lo8(Reg v) { return _mm256_unpacklo_epi8(v, _mm256_setzero_si256()); }
+    static Reg Hi8(Reg v) { return _mm256_unpackhi_epi8(v, _mm256_setzero_si256()); }
+    static Reg PackU8(Reg lo, Reg hi) { return _mm256_packus_epi16(lo, hi); }
+    static Reg Lo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
+    static Reg Hi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
+    static Reg PackS16(Reg lo, Reg hi) { return _mm256_packs_epi32(lo, hi); }
+
+    static Reg Add16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+    static Reg Mul16(Reg a, Reg b) { return _mm256_mullo_epi16(a, b); }
+    static Reg MulHiU16(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
+    static Reg Min16(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
+    static Reg Max16(Reg a, Reg b) { return _mm256_max_epi16(a, b); }
+    template <int n>
+    static Reg Srl16(Reg v) { return _mm256_srli_epi16(v, n); }
+    static Reg Madd(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
+    static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
+    template <int n>
+    static Reg Sra32(Reg v) { return _mm256_srai_epi32(v, n); }
+
+    static Reg BlendOdd16(Reg even, Reg odd) { return _mm256_blend_epi16(even, odd, 0xAA); }
+
+    static Reg SumBytes(Reg acc, Reg v) { return _mm256_add_epi64(acc, _mm256_sad_epu8(v, _mm256_setzero_si256())); }
+    static std::uint64_t Total(Reg acc)
+    {
+        std::uint64_t lanes[4];
+        _mm256_storeu_si256(reinterpret_cast<Reg*>(lanes), acc);
+        return lanes[0] + lanes[1] + lanes[2] + lanes[3];
+    }
+
+    static Reg Contrast(Reg t, Reg c)
+    {
+        const Reg s = _mm256_sub_epi16(t, _mm256_set1_epi16(128));
+        const Reg e = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_abs_epi16(s), c), 7);
+        return _mm256_add_epi16(t, _mm256_sign_epi16(e, s));
+    }
+
+    // Sixteen rows of sixteen entries, each in both lanes.
+    struct Table {
+        explicit Table(const std::uint8_t* t)
+        {
+            for (int h = 0; h < 16; ++h)
+                rows[h] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t + 16 * h)));
+        }
+        Reg rows[16];
+    };
+    static Reg Lookup(const Table& table, Reg v)
+    {
+        const Reg nibble = _mm256_set1_epi8(0x0F);
+        const Reg low = _mm256_and_si256(v, nibble);
+        const Reg high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+        Reg result = _mm256_setzero_si256();
+        for (int h = 0; h < 16; ++h) {
+            const Reg mine = _mm256_cmpeq_epi8(high, _mm256_set1_epi8(static_cast<char>(h)));
+            result = _mm256_blendv_epi8(result, _mm256_shuffle_epi8(table.rows[h], low), mine);
+        }
+        return result;
+    }
+
+    // Each lane makes three 16-byte pieces of its 16 pixels: lane 0 the
+    // output's bytes 0-47 (pieces A0 A1 A2), lane 1 bytes 48-95 (B0 B1 B2).
+    // Mirrored, each lane's pixels are reversed and the lanes trade places.
+    static void StorePixels(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
+    {
+        const auto& m = kInterleaveMasks.m[mirror ? 1 : 0];
+        Reg piece[3];
+        for (int k = 0; k < 3; ++k) {
+            const auto mask = [&m, k](int channel) {
+                return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m[k][channel])));
+            };
+            piece[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, mask(0)), _mm256_shuffle_epi8(g, mask(1))),
+                                       _mm256_shuffle_epi8(r, mask(2)));
+        }
+        if (!mirror) {
+            Store(out, _mm256_permute2x128_si256(piece[0], piece[1], 0x20));       // A0 A1
+            Store(out + 32, _mm256_permute2x128_si256(piece[2], piece[0], 0x30));  // A2 B0
+            Store(out + 64, _mm256_permute2x128_si256(piece[1], piece[2], 0x31));  // B1 B2
+        } else {
+            Store(out, _mm256_permute2x128_si256(piece[0], piece[1], 0x31));       // B0 B1
+            Store(out + 32, _mm256_permute2x128_si256(piece[2], piece[0], 0x21));  // B2 A0
+            Store(out + 64, _mm256_permute2x128_si256(piece[1], piece[2], 0x20));  // A1 A2
+        }
+    }
+};
+
+}  // namespace
+
+const PipelineKernels kAvx2Kernels = {SimdLevel::Avx2, DemosaicRow<Avx2Ops>, FinishRow<Avx2Ops>, SumBytes<Avx2Ops>};
+
+}  // namespace kv20x

@@ -1,0 +1,21 @@
+// The row kernels for processors with SSE2 (every x64 processor; the floor
+// of the 32-bit module's vector forms). Built with -msse2 only.
+
+#include <emmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/pipeline_kernels.h"
+
+namespace kv20x {
+namespace {
+
+#include "imaging/vector_kernels.h"
+#include "imaging/vector_sse2.h"
+
+}  // namespace
+
+const PipelineKernels kSse2Kernels = {SimdLevel::Sse2, DemosaicRow<Sse2Ops>, FinishRow<Sse2Ops>, SumBytes<Sse2Ops>};
+
+}  // namespace kv20x

@@ -1,0 +1,66 @@
+// The row kernels for processors with SSSE3: the SSE2 forms with byte
+// shuffles for packing pixels and looking up tables, and word sign and
+// absolute value for the tone ramp. Built with -mssse3.
+
+#include <tmmintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/pipeline_kernels.h"
+
+namespace kv20x {
+namespace {
+
+#include "imaging/vector_kernels.h"
+#include "imaging/vector_sse2.h"
+
+struct Ssse3Ops : Sse2Ops {
+    static Reg Contrast(Reg t, Reg c)
+    {
+        const Reg s = _mm_sub_epi16(t, _mm_set1_epi16(128));
+        const Reg e = _mm_srli_epi16(_mm_mullo_epi16(_mm_abs_epi16(s), c), 7);
+        return _mm_add_epi16(t, _mm_sign_epi16(e, s));
+    }
+
+    // The table as sixteen rows of sixteen: each byte takes, from the row its
+    // high half selects, the entry its low half selects.
+    struct Table {
+        explicit Table(const std::uint8_t* t)
+        {
+            for (int h = 0; h < 16; ++h)
+                rows[h] = _mm_loadu_si128(reinterpret_cast<const Reg*>(t + 16 * h));
+        }
+        Reg rows[16];
+    };
+    static Reg Lookup(const Table& table, Reg v)
+    {
+        const Reg nibble = _mm_set1_epi8(0x0F);
+        const Reg low = _mm_and_si128(v, nibble);
+        const Reg high = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+        Reg result = _mm_setzero_si128();
+        for (int h = 0; h < 16; ++h) {
+            const Reg mine = _mm_cmpeq_epi8(high, _mm_set1_epi8(static_cast<char>(h)));
+            result = _mm_or_si128(result, _mm_and_si128(mine, _mm_shuffle_epi8(table.rows[h], low)));
+        }
+        return result;
+    }
+
+    static void StorePixels(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
+    {
+        const auto& m = kInterleaveMasks.m[mirror ? 1 : 0];
+        for (int piece = 0; piece < 3; ++piece) {
+            const Reg pb = _mm_shuffle_epi8(b, Load(m[piece][0]));
+            const Reg pg = _mm_shuffle_epi8(g, Load(m[piece][1]));
+            const Reg pr = _mm_shuffle_epi8(r, Load(m[piece][2]));
+            Store(out + 16 * piece, _mm_or_si128(_mm_or_si128(pb, pg), pr));
+        }
+    }
+};
+
+}  // namespace
+
+const PipelineKernels kSsse3Kernels = {SimdLevel::Ssse3, DemosaicRow<Ssse3Ops>, FinishRow<Ssse3Ops>,
+                                       SumBytes<Ssse3Ops>};
+
+}  // namespace kv20x

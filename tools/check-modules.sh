@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Checks what a host sees of each built module: exactly the five entry points
 # by name with ordinals 1 to 5, and imports of system DLLs only (no mingw
-# runtime DLL). Usage: check-modules.sh build-dir...
+# runtime DLL); and that vector registers appear only in the image
+# pipeline's kernels for their instruction set, entered after the processor
+# has been asked: none beyond SSE2 elsewhere in the 64-bit module, none at
+# all elsewhere in the 32-bit one. Usage: check-modules.sh build-dir...
 set -euo pipefail
 allowed='^(kernel32|user32|gdi32|advapi32|ole32|oleaut32|comctl32|msvcrt|ntdll|api-ms-win-[a-z0-9-]+)\.dll$'
 status=0
@@ -30,6 +33,17 @@ for dir in "$@"; do
       echo "check-modules: $module imports $dll, which a host does not have"; status=1
     fi
   done
-  echo "check-modules: $module exports ok; imports: $(echo $imports)"
+  if printf '%s\n' "$dump" | grep -q 'file format pei-i386'; then
+    registers='%[xyz]mm'
+  else
+    registers='%[yz]mm'
+  fi
+  strays=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn "$module" |
+    awk -v registers="$registers" '/^[0-9a-f]+ <.*>:$/ { fn = $2; next }
+      $0 ~ registers && fn !~ /(Sse2Ops|Ssse3Ops|Avx2Ops|Avx512Ops)/ { print fn }' | sort -u)
+  if [ -n "$strays" ]; then
+    echo "check-modules: $module uses vector registers outside the kernels:"; printf '%s\n' "$strays"; status=1
+  fi
+  echo "check-modules: $module exports ok; imports: $(echo $imports); vector code in the kernels only"
 done
 exit $status

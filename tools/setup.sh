@@ -11,6 +11,7 @@ packages=(
   wine wine64 xvfb xauth fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   ffmpeg valgrind clang libclang-rt-14-dev
+  libopencv-core-dev libopencv-imgproc-dev
 )
 
 missing=()

@@ -1,0 +1,157 @@
+// Milliseconds per frame of the whole image pipeline on every instruction-set
+// level this processor has, against the same chain of steps in OpenCV (one
+// thread and its default threads) and against the memory floor: reading the
+// raw frame once and writing the picture once. Medians of the frames' times,
+// at the three sizes, on the simulated camera's chart with the default
+// settings (auto exposure on, colour matrix on).
+//   pipeline_speed [frames]          (default 60; at least 50 for the figures)
+// KV20X_SIMD=<level> caps the levels tried (plain, sse2, ssse3, avx2, avx512).
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "bench_frames.h"
+
+namespace kv20x::bench {
+namespace {
+
+double MedianMs(int frames, const std::function<void()>& frame)
+{
+    for (int i = 0; i < 3; ++i)
+        frame();  // warm the caches and any lazily built state
+    std::vector<double> ms;
+    for (int i = 0; i < frames; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        frame();
+        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
+    return ms[ms.size() / 2];
+}
+
+// Demosaic (the pattern that matches G R / B G), the exposure window's sum,
+// white balance through a table, the 3 x 3 colour matrix, the tone table and
+// the mirror: this module's steps in OpenCV's general-purpose forms.
+class OpenCvChain {
+public:
+    OpenCvChain(const BenchFrame& frame, const CameraSettings& settings, const FrameTables& tables)
+        : m_raw(frame.height, frame.width, CV_8UC1, const_cast<std::uint8_t*>(frame.raw.data())),
+          m_window(frame.width / 4, frame.height / 4, frame.width / 2, frame.height / 2),
+          m_wb(1, 256, CV_8UC3), m_tone(1, 256, CV_8UC1), m_matrix(3, 3, CV_32F)
+    {
+        for (int i = 0; i < 256; ++i) {
+            m_wb.at<cv::Vec3b>(0, i) = cv::Vec3b(tables.wb.blue[i], tables.wb.green[i], tables.wb.red[i]);
+            m_tone.at<std::uint8_t>(0, i) = tables.tone.table[i];
+        }
+        const ColourMatrix4 p = Multiply(FromArray(settings.ColourMatrix), SaturationMatrix(settings.Saturation));
+        // Rows: output blue, green, red; columns: input blue, green, red.
+        for (int out = 0; out < 3; ++out)
+            for (int in = 0; in < 3; ++in)
+                m_matrix.at<float>(out, in) = static_cast<float>(p.m[2 - in][2 - out]) / 16384.0f;
+    }
+    void Frame()
+    {
+        cv::cvtColor(m_raw, m_bgr, cv::COLOR_BayerGB2BGR);
+        m_sum = cv::sum(m_bgr(m_window));
+        cv::LUT(m_bgr, m_wb, m_balanced);
+        cv::transform(m_balanced, m_mixed, m_matrix);
+        cv::LUT(m_mixed, m_tone, m_toned);
+        cv::flip(m_toned, m_out, 1);
+    }
+
+private:
+    cv::Mat m_raw;
+    cv::Rect m_window;
+    cv::Mat m_wb, m_tone, m_matrix;
+    cv::Mat m_bgr, m_balanced, m_mixed, m_toned, m_out;
+    cv::Scalar m_sum;
+};
+
+struct Row {
+    std::string name;
+    double ms;
+};
+
+}  // namespace
+}  // namespace kv20x::bench
+
+int main(int argc, char** argv)
+{
+    using namespace kv20x;
+    using namespace kv20x::bench;
+    const int frames = argc > 1 ? std::atoi(argv[1]) : 60;
+    if (frames < 1) {
+        std::fprintf(stderr, "usage: pipeline_speed [frames]\n");
+        return 2;
+    }
+    SimdLevel cap = BestSimdLevel();
+    if (const char* name = std::getenv("KV20X_SIMD"); name && !ParseSimdLevel(name, cap)) {
+        std::fprintf(stderr, "KV20X_SIMD: unknown level %s\n", name);
+        return 2;
+    }
+    const int defaultThreads = cv::getNumThreads();
+    std::printf("best level here: %s; OpenCV %s, default threads %d; median of %d frames\n",
+                SimdLevelName(BestSimdLevel()), CV_VERSION, defaultThreads, frames);
+
+    const int sizes[3][2] = {{2048, 1536}, {1024, 768}, {640, 480}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        BenchFrame frame = MakeFrame(w, h);
+        std::vector<Row> rows;
+
+        for (int i = static_cast<int>(cap); i >= 0; --i) {
+            const auto level = static_cast<SimdLevel>(i);
+            if (!SimdLevelUsable(level))
+                continue;
+            CameraSettings settings;
+            UpdateExposureTiming(settings);
+            DefectTable defects;
+            FrameTables tables;
+            BuildFrameTables(settings, tables);
+            NullHooks hooks;
+            std::vector<std::uint8_t> raw = frame.raw;
+            rows.push_back({std::string("this module, ") + SimdLevelName(level), MedianMs(frames, [&] {
+                                RunFramePipeline(raw.data(), frame.picture.data(), w, h, settings, defects, tables,
+                                                 hooks, level);
+                            })});
+        }
+
+        CameraSettings settings;
+        FrameTables tables;
+        BuildFrameTables(settings, tables);
+        OpenCvChain chain(frame, settings, tables);
+        cv::setNumThreads(1);
+        const double cv1 = MedianMs(frames, [&] { chain.Frame(); });
+        cv::setNumThreads(defaultThreads);
+        const double cvDefault = MedianMs(frames, [&] { chain.Frame(); });
+        rows.push_back({"OpenCV chain, 1 thread", cv1});
+        rows.push_back({"OpenCV chain, " + std::to_string(defaultThreads) + " threads", cvDefault});
+
+        const std::size_t stride = static_cast<std::size_t>(w) * 3;
+        const double floorMs = MedianMs(frames, [&] {
+            for (int y = 0; y < h; ++y) {
+                const std::uint8_t* in = frame.raw.data() + static_cast<std::size_t>(y) * w;
+                std::uint8_t* out = frame.picture.data() + y * stride;
+                std::memcpy(out, in, w);
+                std::memcpy(out + w, in, w);
+                std::memcpy(out + 2 * w, in, w);
+            }
+        });
+        rows.push_back({"memory floor", floorMs});
+
+        std::printf("\n%dx%d\n%-28s %10s %16s %16s %12s\n", w, h, "", "ms/frame", "OpenCV default /",
+                    "OpenCV 1 thread /", "/ floor");
+        for (const Row& row : rows)
+            std::printf("%-28s %10.2f %16.2f %16.2f %12.1f\n", row.name.c_str(), row.ms, cvDefault / row.ms,
+                        cv1 / row.ms, row.ms / floorMs);
+    }
+    return 0;
+}

@@ -117,9 +117,29 @@ void RunRows(std::uint8_t* picture, std::int32_t width, std::int32_t height, con
     }
 }
 
+// The plain form's look-up tables, for matrices whose sums fit 32 bits.
+void PreparePlainMatrix(FinishPlan& plan)
+{
+    const ColourMatrix4& p = plan.product;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (p.m[i][j] <= -(1 << 21) || p.m[i][j] >= (1 << 21))
+                return;
+    const std::uint8_t* gains[3] = {plan.wb->red, plan.wb->green, plan.wb->blue};
+    for (int in = 0; in < 3; ++in)
+        for (int out = 0; out < 3; ++out)
+            for (int v = 0; v < 256; ++v)
+                plan.products[in][out][v] = gains[in][v] * p.m[in][2 - out] + (in == 0 ? p.m[3][2 - out] : 0);
+    for (std::int32_t i = 0; i < FinishPlan::kClampSpan; ++i) {
+        const std::int32_t level = i - FinishPlan::kClampOffset;
+        plan.clampTone[i] = plan.toneTable[level < 0 ? 0 : level > 255 ? 255 : level];
+    }
+    plan.plainTables = true;
+}
+
 }  // namespace
 
-void PrepareFinishPlan(FinishPlan& plan)
+void PrepareFinishPlan(FinishPlan& plan, bool forPlainForm)
 {
     std::memcpy(plan.toneTable, plan.tone->table, 256);
     plan.toneIsContrast = FindContrast(plan.toneTable, plan.contrast);
@@ -137,6 +157,8 @@ void PrepareFinishPlan(FinishPlan& plan)
         // Tables of any other shape run in the plain form.
         plan.vectorForm = gainsFound;
         PrepareMatrix(plan);
+        if (forPlainForm || !plan.vectorForm || !(plan.narrowMatrix || plan.wideMatrix))
+            PreparePlainMatrix(plan);
     } else if (!gainsFound) {
         // The white balance alone also runs on the combined tables.
         plan.toneIsContrast = false;
@@ -156,7 +178,7 @@ void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t heigh
     plan.wb = params.wb;
     plan.tone = params.tone;
     plan.product = params.product;
-    PrepareFinishPlan(plan);
+    PrepareFinishPlan(plan, kernels->level == SimdLevel::Plain);
 
     std::vector<std::uint8_t> own;
     std::uint8_t* scratch = params.rowScratch;

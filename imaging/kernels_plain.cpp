@@ -13,34 +13,87 @@ namespace kv20x {
 //   odd row:   B G B G ...     red site:   B = diag/4    G = cross/4   R = C
 //                              blue site:  B = C         G = cross/4   R = diag/4
 //                              green site: B = (L+R)/2   G = (C+UR)/2  R = (U+D)/2
-void DemosaicSpanPlain(const DemosaicRowArgs& row, std::int32_t x0, std::int32_t x1)
+namespace {
+
+// One pixel of either row kind at any column.
+void DemosaicPixel(const DemosaicRowArgs& row, std::int32_t x)
 {
     const std::uint8_t* up = row.up;
     const std::uint8_t* cur = row.cur;
     const std::uint8_t* down = row.down;
-    for (std::int32_t x = x0; x < x1; ++x) {
-        const std::uint32_t c = cur[x], hs = cur[x - 1] + cur[x + 1];
-        const std::uint32_t vs = up[x] + down[x];
-        const std::uint32_t gd = (c + up[x + 1]) >> 1;
-        std::uint32_t b, g, r;
-        const bool oddColumn = (x & 1) != 0;
-        if (row.evenRow == oddColumn) {
-            // A red site (even row) or a blue site (odd row).
-            const std::uint32_t diag = (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1]) >> 2;
-            const std::uint32_t cross = (hs + vs) >> 2;
-            b = row.evenRow ? diag : c;
-            g = cross;
-            r = row.evenRow ? c : diag;
-        } else {
-            // A green site: the row's own colour from the left and right.
-            g = gd;
-            b = row.evenRow ? vs >> 1 : hs >> 1;
-            r = row.evenRow ? hs >> 1 : vs >> 1;
-        }
-        row.blue[x] = static_cast<std::uint8_t>(b);
-        row.green[x] = static_cast<std::uint8_t>(g);
-        row.red[x] = static_cast<std::uint8_t>(r);
+    const std::uint32_t c = cur[x], hs = cur[x - 1] + cur[x + 1];
+    const std::uint32_t vs = up[x] + down[x];
+    std::uint32_t b, g, r;
+    if (row.evenRow == ((x & 1) != 0)) {
+        // A red site (even row) or a blue site (odd row).
+        const std::uint32_t diag = (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1]) >> 2;
+        b = row.evenRow ? diag : c;
+        g = (hs + vs) >> 2;
+        r = row.evenRow ? c : diag;
+    } else {
+        // A green site: the row's own colour from the left and right.
+        g = (c + up[x + 1]) >> 1;
+        b = row.evenRow ? vs >> 1 : hs >> 1;
+        r = row.evenRow ? hs >> 1 : vs >> 1;
     }
+    row.blue[x] = static_cast<std::uint8_t>(b);
+    row.green[x] = static_cast<std::uint8_t>(g);
+    row.red[x] = static_cast<std::uint8_t>(r);
+}
+
+// Columns in pairs from an odd x: a red or green site, then a green or blue
+// one. Written without branches so that the compiler can vectorise it.
+template <bool kEvenRow>
+void DemosaicPairs(const DemosaicRowArgs& row, std::int32_t x0, std::int32_t pairs)
+{
+    const std::uint8_t* up = row.up;
+    const std::uint8_t* cur = row.cur;
+    const std::uint8_t* down = row.down;
+    for (std::int32_t i = 0; i < pairs; ++i) {
+        const std::int32_t x = x0 + 2 * i, x2 = x + 1;
+        // Odd column: a red site in an even row, a green site in an odd one.
+        const std::uint32_t vs1 = up[x] + down[x], hs1 = cur[x - 1] + cur[x + 1];
+        // Even column: a green site in an even row, a blue site in an odd one.
+        const std::uint32_t vs2 = up[x2] + down[x2], hs2 = cur[x2 - 1] + cur[x2 + 1];
+        if constexpr (kEvenRow) {
+            row.blue[x] = static_cast<std::uint8_t>((up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1]) >> 2);
+            row.green[x] = static_cast<std::uint8_t>((hs1 + vs1) >> 2);
+            row.red[x] = cur[x];
+            row.blue[x2] = static_cast<std::uint8_t>(vs2 >> 1);
+            row.green[x2] = static_cast<std::uint8_t>((cur[x2] + up[x2 + 1]) >> 1);
+            row.red[x2] = static_cast<std::uint8_t>(hs2 >> 1);
+        } else {
+            row.blue[x] = static_cast<std::uint8_t>(hs1 >> 1);
+            row.green[x] = static_cast<std::uint8_t>((cur[x] + up[x + 1]) >> 1);
+            row.red[x] = static_cast<std::uint8_t>(vs1 >> 1);
+            row.blue[x2] = cur[x2];
+            row.green[x2] = static_cast<std::uint8_t>((hs2 + vs2) >> 2);
+            row.red[x2] = static_cast<std::uint8_t>((up[x2 - 1] + up[x2 + 1] + down[x2 - 1] + down[x2 + 1]) >> 2);
+        }
+    }
+}
+
+}  // namespace
+
+// Sites in the two kinds of row, with U, D the pixels above and below, L, R
+// left and right, and the four diagonals:
+//
+//   even row:  G R G R ...     green site: B = (U+D)/2   G = (C+UR)/2  R = (L+R)/2
+//   odd row:   B G B G ...     red site:   B = diag/4    G = cross/4   R = C
+//                              blue site:  B = C         G = cross/4   R = diag/4
+//                              green site: B = (L+R)/2   G = (C+UR)/2  R = (U+D)/2
+void DemosaicSpanPlain(const DemosaicRowArgs& row, std::int32_t x0, std::int32_t x1)
+{
+    std::int32_t x = x0;
+    if (x < x1 && x % 2 == 0)
+        DemosaicPixel(row, x++);
+    const std::int32_t pairs = (x1 - x) / 2;
+    if (row.evenRow)
+        DemosaicPairs<true>(row, x, pairs);
+    else
+        DemosaicPairs<false>(row, x, pairs);
+    for (x += 2 * pairs; x < x1; ++x)
+        DemosaicPixel(row, x);
 }
 
 namespace {
@@ -50,13 +103,22 @@ void DemosaicRowPlain(const DemosaicRowArgs& row) { DemosaicSpanPlain(row, 1, ro
 std::uint8_t Clamp(std::int64_t v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // Applies `pixel(b, g, r, out)` to output pixels [x0, x1).
+// Locals throughout: the byte stores may alias anything the compiler would
+// otherwise reload.
 template <typename Pixel>
 void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Pixel pixel)
 {
-    for (std::int32_t x = x0; x < x1; ++x) {
-        const std::int32_t s = row.mirror ? row.width - 1 - x : x;
-        pixel(row.blue[s], row.green[s], row.red[s], row.out + 3 * static_cast<std::ptrdiff_t>(x));
+    const std::uint8_t* const blue = row.blue;
+    const std::uint8_t* const green = row.green;
+    const std::uint8_t* const red = row.red;
+    std::uint8_t* out = row.out + 3 * static_cast<std::ptrdiff_t>(x0);
+    if (!row.mirror) {
+        for (std::int32_t x = x0; x < x1; ++x, out += 3)
+            pixel(blue[x], green[x], red[x], out);
+        return;
     }
+    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s, out += 3)
+        pixel(blue[s], green[s], red[s], out);
 }
 
 }  // namespace
@@ -80,6 +142,25 @@ void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int3
         break;
     }
     case ColourStage::WhiteBalanceMatrix: {
+        if (plan.plainTables) {
+            const std::int32_t(*products)[3][256] = plan.products;
+            const std::uint8_t* clampTone = plan.clampTone;
+            ForEachPixel(row, x0, x1, [products, clampTone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
+                                                            std::uint8_t* out) {
+                std::uint8_t result[3];
+                for (int c = 0; c < 3; ++c) {
+                    const std::int32_t v = products[0][c][r] + products[1][c][g] + products[2][c][b];
+                    // Arithmetic shift: negative sums land below 0.
+                    std::int32_t index = (v >> 14) + FinishPlan::kClampOffset;
+                    index = index < 0 ? 0 : index >= FinishPlan::kClampSpan ? FinishPlan::kClampSpan - 1 : index;
+                    result[c] = clampTone[index];
+                }
+                out[0] = result[0];
+                out[1] = result[1];
+                out[2] = result[2];
+            });
+            break;
+        }
         const WbLut& wb = *plan.wb;
         const ColourMatrix4& p = plan.product;
         ForEachPixel(row, x0, x1, [&wb, &p, tone](std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint8_t* out) {

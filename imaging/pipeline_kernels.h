@@ -59,13 +59,24 @@ struct FinishPlan {
     std::int16_t rgLow[3][2] = {};
     std::int16_t b1Low[3][2] = {};
     std::int32_t constant[3] = {};
+    // The plain form's matrix: products[in][out][v] = wb_in(v) x entry (red
+    // also adding the constant), for inputs red, green, blue and outputs in
+    // picture order; the sum shifted down by 14 indexes clampTone at
+    // kClampOffset, which clamps to 0..255 and applies the tone. Filled when
+    // plainTables is set (the plain level, and matrices small enough for
+    // 32-bit sums); otherwise the plain form computes in 64 bits.
+    static constexpr std::int32_t kClampSpan = 16384;
+    static constexpr std::int32_t kClampOffset = kClampSpan / 2;
+    bool plainTables = false;
+    std::int32_t products[3][3][256];
+    std::uint8_t clampTone[kClampSpan];
     alignas(64) std::uint8_t toneTable[256] = {};
     alignas(64) std::uint8_t channelTables[3][256] = {};  // blue, green, red: tone of white balance
 };
 
-// Fills everything but the stage inputs' pointers' targets from `stage`,
-// the tables and the product matrix.
-void PrepareFinishPlan(FinishPlan& plan);
+// Fills the rest of the plan from `stage`, the tables and the product
+// matrix; the plain form's tables only when `forPlainForm`.
+void PrepareFinishPlan(FinishPlan& plan, bool forPlainForm);
 
 // One output row of the finishing stage: planes in, packed blue-green-red
 // pixels out (3 x width bytes, not overlapping the planes). Mirrored, output

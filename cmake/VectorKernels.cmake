@@ -26,5 +26,5 @@ function(kv20x_vector_kernels target)
   set_source_files_properties(${dir}/kernels_avx2.cpp PROPERTIES COMPILE_OPTIONS "${common};-mavx2")
   # GCC 12's own AVX-512 headers trip its uninitialised-value warnings.
   set_source_files_properties(${dir}/kernels_avx512.cpp PROPERTIES
-    COMPILE_OPTIONS "${common};-mavx512f;-mavx512bw;-mavx512vbmi;-Wno-uninitialized;-Wno-maybe-uninitialized")
+    COMPILE_OPTIONS "${common};-mavx512f;-mavx512bw;-mavx512vbmi;$<$<CXX_COMPILER_ID:GNU>:-Wno-uninitialized;-Wno-maybe-uninitialized>")
 endfunction()

@@ -220,6 +220,50 @@ INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel,
                              return std::string(SimdLevelName(level.param));
                          });
 
+// The exactness tests above pass just as well when everything falls back to
+// the plain form; these pin down which form each kind of setting gets.
+TEST(FinishPlan, TheDefaultSettingsAndTheirNeighboursGetTheFastForms)
+{
+    const auto plan = [](int saturation, int gamma, int contrast, const WbLut& wb) {
+        static ToneLut tone;
+        tone = oracle::Tone(gamma, contrast);
+        FinishPlan p;
+        p.stage = ColourStage::WhiteBalanceMatrix;
+        p.wb = &wb;
+        p.tone = &tone;
+        p.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(static_cast<std::uint8_t>(saturation)));
+        PrepareFinishPlan(p, false);
+        return p;
+    };
+    const CameraSettings defaults;
+    const WbLut wb = oracle::Gains(defaults.r, defaults.g, defaults.b);
+
+    const FinishPlan standard = plan(defaults.Saturation, defaults.Gamma, defaults.Contrast, wb);
+    EXPECT_TRUE(standard.vectorForm);
+    EXPECT_TRUE(standard.narrowMatrix);
+    EXPECT_TRUE(standard.toneIsContrast);
+    EXPECT_EQ(standard.contrast, defaults.Contrast);
+    EXPECT_EQ(standard.gain[0], defaults.b);
+    EXPECT_EQ(standard.gain[2], defaults.r);
+    EXPECT_FALSE(standard.plainTables) << "the plain form's tables are built only when it runs";
+
+    EXPECT_TRUE(plan(114, 100, 30, wb).narrowMatrix);
+    const FinishPlan vivid = plan(115, 100, 30, wb);
+    EXPECT_FALSE(vivid.narrowMatrix);
+    EXPECT_TRUE(vivid.wideMatrix);
+    EXPECT_TRUE(plan(255, 100, 255, wb).wideMatrix);
+
+    const FinishPlan curved = plan(100, 150, 30, wb);
+    EXPECT_TRUE(curved.vectorForm);
+    EXPECT_FALSE(curved.toneIsContrast);
+
+    WbLut handMade = wb;
+    handMade.green[200] ^= 1;
+    const FinishPlan odd = plan(100, 100, 30, handMade);
+    EXPECT_FALSE(odd.vectorForm);
+    EXPECT_TRUE(odd.plainTables);
+}
+
 TEST(SimdLevel, TheBestLevelIsUsableAndEveryLevelAboveItIsNot)
 {
     const SimdLevel best = BestSimdLevel();

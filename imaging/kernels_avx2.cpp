@@ -14,6 +14,25 @@ namespace {
 
 #include "imaging/vector_kernels.h"
 
+// The interleaving masks repeated in both lanes, for shuffles that take
+// them straight from memory.
+struct WideInterleaveMasks {
+    alignas(32) std::uint8_t m[2][3][3][32];
+};
+
+constexpr WideInterleaveMasks MakeWideInterleaveMasks()
+{
+    WideInterleaveMasks wide{};
+    for (int mirror = 0; mirror < 2; ++mirror)
+        for (int piece = 0; piece < 3; ++piece)
+            for (int channel = 0; channel < 3; ++channel)
+                for (int j = 0; j < 32; ++j)
+                    wide.m[mirror][piece][channel][j] = kInterleaveMasks.m[mirror][piece][channel][j % 16];
+    return wide;
+}
+
+constexpr WideInterleaveMasks kWideInterleaveMasks = MakeWideInterleaveMasks();
+
 struct Avx2Ops {
     using Reg = __m256i;
     static constexpr int kBytes = 32;
@@ -90,12 +109,10 @@ struct Avx2Ops {
     // Mirrored, each lane's pixels are reversed and the lanes trade places.
     static void StorePixels(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
     {
-        const auto& m = kInterleaveMasks.m[mirror ? 1 : 0];
+        const auto& m = kWideInterleaveMasks.m[mirror ? 1 : 0];
         Reg piece[3];
         for (int k = 0; k < 3; ++k) {
-            const auto mask = [&m, k](int channel) {
-                return _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(m[k][channel])));
-            };
+            const auto mask = [&m, k](int channel) { return Load(m[k][channel]); };
             piece[k] = _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(b, mask(0)), _mm256_shuffle_epi8(g, mask(1))),
                                        _mm256_shuffle_epi8(r, mask(2)));
         }

@@ -180,13 +180,13 @@ void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t heigh
     plan.product = params.product;
     PrepareFinishPlan(plan, kernels->level == SimdLevel::Plain);
 
-    std::vector<std::uint8_t> own;
-    std::uint8_t* scratch = params.rowScratch;
-    if (!scratch) {
-        own.resize(static_cast<std::size_t>(width) * 3);
-        scratch = own.data();
+    if (width <= kStackScratchWidth) {
+        std::uint8_t scratch[kStackScratchWidth * 3];
+        RunRows(picture, width, height, params, plan, *kernels, scratch);
+    } else {
+        std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width) * 3);
+        RunRows(picture, width, height, params, plan, *kernels, scratch.data());
     }
-    RunRows(picture, width, height, params, plan, *kernels, scratch);
 }
 
 void PackedToPlanes(std::uint8_t* picture, std::int32_t width, std::int32_t height)

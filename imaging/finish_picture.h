@@ -21,9 +21,12 @@ struct FinishParams {
     ColourMatrix4 product{};  // WhiteBalanceMatrix: colour x saturation, scale 2^14
     bool reverseRows = false;  // VFlip == 0
     bool mirrorRows = false;   // HFlip != 0
-    // At least 3 x width bytes the pass may use; when null it allocates its own.
-    std::uint8_t* rowScratch = nullptr;
 };
+
+// Rows up to this width (the sensor's) are finished through scratch on the
+// stack, so frames allocate nothing; wider ones, which only tests make,
+// through the heap.
+inline constexpr std::int32_t kStackScratchWidth = 2048;
 
 // `picture`: height rows of 3 x width bytes, each holding the blue, green and
 // red planes of its row; on return, packed pixels.

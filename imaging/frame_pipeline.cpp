@@ -86,10 +86,6 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
 
     hooks.ReleaseRaw();
 
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    if (tables.rowScratch.size() < stride)
-        tables.rowScratch.resize(stride);
-
     SettingsLock lock(hooks);
     FinishParams params;
     params.wb = &tables.wb;
@@ -104,7 +100,6 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
     }
     params.reverseRows = settings.VFlip == 0;
     params.mirrorRows = settings.HFlip != 0;
-    params.rowScratch = tables.rowScratch.data();
     FinishPicture(picture, width, height, params, level);
 }
 

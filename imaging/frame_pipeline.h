@@ -9,7 +9,6 @@
 // so that this code stays free of device and platform code.
 
 #include <cstdint>
-#include <vector>
 
 #include "imaging/colour_tables.h"
 #include "imaging/simd_level.h"
@@ -22,9 +21,6 @@ namespace kv20x {
 struct FrameTables {
     ToneLut tone;  // from Gamma and Contrast
     WbLut wb;      // from r, g, b
-    // One picture row for the finishing pass; grows with the first frame of
-    // a larger size and is kept, so frames allocate nothing.
-    std::vector<std::uint8_t> rowScratch;
 };
 
 class FrameHooks {

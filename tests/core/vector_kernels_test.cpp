@@ -80,7 +80,8 @@ TEST_P(EveryLevel, ReconstructionAndItsSumsMatchThePlainFormulas)
 TEST_P(EveryLevel, FinishingMatchesThePlainStepsForEveryStageAndOrientation)
 {
     for (int round = 0; round < 600; ++round) {
-        const int w = round < 300 ? 1 + round % 150 : 1 + static_cast<int>(rng() % 700);
+        // The last rounds are wider than the sensor: scratch from the heap.
+        const int w = round < 300 ? 1 + round % 150 : round >= 596 ? 2049 + round % 4 : 1 + static_cast<int>(rng() % 700);
         const int h = 1 + static_cast<int>(rng() % 5);
         const auto stage = static_cast<ColourStage>(rng() % 3);
         const int saturation = static_cast<int>(rng() % 256);

@@ -74,17 +74,21 @@ struct Sse2Ops {
         return _mm_load_si128(reinterpret_cast<const Reg*>(bytes));
     }
 
+    // Pixels as blue-green-red-zero words, then each word stored over the
+    // zero of the one before; the last pixel stores three bytes only, so
+    // nothing is written past the 48.
     static void StorePixels(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
     {
-        alignas(16) std::uint8_t planes[3][16];
-        _mm_store_si128(reinterpret_cast<Reg*>(planes[0]), b);
-        _mm_store_si128(reinterpret_cast<Reg*>(planes[1]), g);
-        _mm_store_si128(reinterpret_cast<Reg*>(planes[2]), r);
-        for (int i = 0; i < 16; ++i) {
-            const int s = mirror ? 15 - i : i;
-            out[3 * i] = planes[0][s];
-            out[3 * i + 1] = planes[1][s];
-            out[3 * i + 2] = planes[2][s];
-        }
+        const Reg zero = _mm_setzero_si128();
+        const Reg blueGreenLow = _mm_unpacklo_epi8(b, g), blueGreenHigh = _mm_unpackhi_epi8(b, g);
+        const Reg redLow = _mm_unpacklo_epi8(r, zero), redHigh = _mm_unpackhi_epi8(r, zero);
+        alignas(16) std::uint32_t pixels[16];
+        _mm_store_si128(reinterpret_cast<Reg*>(pixels), _mm_unpacklo_epi16(blueGreenLow, redLow));
+        _mm_store_si128(reinterpret_cast<Reg*>(pixels + 4), _mm_unpackhi_epi16(blueGreenLow, redLow));
+        _mm_store_si128(reinterpret_cast<Reg*>(pixels + 8), _mm_unpacklo_epi16(blueGreenHigh, redHigh));
+        _mm_store_si128(reinterpret_cast<Reg*>(pixels + 12), _mm_unpackhi_epi16(blueGreenHigh, redHigh));
+        for (int i = 0; i < 15; ++i)
+            std::memcpy(out + 3 * i, &pixels[mirror ? 15 - i : i], 4);
+        std::memcpy(out + 45, &pixels[mirror ? 0 : 15], 3);
     }
 };

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "bench_frames.h"
@@ -23,16 +25,30 @@
 namespace kv20x::bench {
 namespace {
 
-double MedianMs(int frames, const std::function<void()>& frame)
+struct Candidate {
+    std::string name;
+    std::function<void()> frame;
+    std::vector<double> ms;
+};
+
+// Round robin: each frame runs every candidate once, so that a burst of
+// other work on this shared machine slows all of them alike and the ratios
+// hold even when the times move.
+void Measure(std::vector<Candidate>& candidates, int frames)
 {
     for (int i = 0; i < 3; ++i)
-        frame();  // warm the caches and any lazily built state
-    std::vector<double> ms;
-    for (int i = 0; i < frames; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        frame();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
+        for (Candidate& c : candidates)
+            c.frame();  // warm the caches and any lazily built state
+    for (int i = 0; i < frames; ++i)
+        for (Candidate& c : candidates) {
+            const auto start = std::chrono::steady_clock::now();
+            c.frame();
+            c.ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        }
+}
+
+double Median(std::vector<double> ms)
+{
     std::nth_element(ms.begin(), ms.begin() + ms.size() / 2, ms.end());
     return ms[ms.size() / 2];
 }
@@ -105,47 +121,63 @@ int main(int argc, char** argv)
     for (const auto& size : sizes) {
         const int w = size[0], h = size[1];
         BenchFrame frame = MakeFrame(w, h);
-        std::vector<Row> rows;
+        std::vector<Candidate> candidates;
 
+        // Each level with its own settings, tables and raw copy.
+        struct LevelState {
+            CameraSettings settings;
+            DefectTable defects;
+            FrameTables tables;
+            NullHooks hooks;
+            std::vector<std::uint8_t> raw;
+        };
+        std::vector<std::unique_ptr<LevelState>> states;
         for (int i = static_cast<int>(cap); i >= 0; --i) {
             const auto level = static_cast<SimdLevel>(i);
             if (!SimdLevelUsable(level))
                 continue;
-            CameraSettings settings;
-            UpdateExposureTiming(settings);
-            DefectTable defects;
-            FrameTables tables;
-            BuildFrameTables(settings, tables);
-            NullHooks hooks;
-            std::vector<std::uint8_t> raw = frame.raw;
-            rows.push_back({std::string("this module, ") + SimdLevelName(level), MedianMs(frames, [&] {
-                                RunFramePipeline(raw.data(), frame.picture.data(), w, h, settings, defects, tables,
-                                                 hooks, level);
-                            })});
+            auto state = std::make_unique<LevelState>();
+            UpdateExposureTiming(state->settings);
+            BuildFrameTables(state->settings, state->tables);
+            state->raw = frame.raw;
+            LevelState* s = state.get();
+            states.push_back(std::move(state));
+            candidates.push_back({std::string("this module, ") + SimdLevelName(level), [s, &frame, w, h, level] {
+                                      RunFramePipeline(s->raw.data(), frame.picture.data(), w, h, s->settings,
+                                                       s->defects, s->tables, s->hooks, level);
+                                  }, {}});
         }
+        const std::size_t levels = candidates.size();
 
         CameraSettings settings;
         FrameTables tables;
         BuildFrameTables(settings, tables);
         OpenCvChain chain(frame, settings, tables);
-        cv::setNumThreads(1);
-        const double cv1 = MedianMs(frames, [&] { chain.Frame(); });
-        cv::setNumThreads(defaultThreads);
-        const double cvDefault = MedianMs(frames, [&] { chain.Frame(); });
-        rows.push_back({"OpenCV chain, 1 thread", cv1});
-        rows.push_back({"OpenCV chain, " + std::to_string(defaultThreads) + " threads", cvDefault});
+        candidates.push_back({"OpenCV chain, 1 thread", [&chain] {
+                                  cv::setNumThreads(1);
+                                  chain.Frame();
+                              }, {}});
+        candidates.push_back({"OpenCV chain, " + std::to_string(defaultThreads) + " threads", [&chain, defaultThreads] {
+                                  cv::setNumThreads(defaultThreads);
+                                  chain.Frame();
+                              }, {}});
 
         const std::size_t stride = static_cast<std::size_t>(w) * 3;
-        const double floorMs = MedianMs(frames, [&] {
-            for (int y = 0; y < h; ++y) {
-                const std::uint8_t* in = frame.raw.data() + static_cast<std::size_t>(y) * w;
-                std::uint8_t* out = frame.picture.data() + y * stride;
-                std::memcpy(out, in, w);
-                std::memcpy(out + w, in, w);
-                std::memcpy(out + 2 * w, in, w);
-            }
-        });
-        rows.push_back({"memory floor", floorMs});
+        candidates.push_back({"memory floor", [&frame, w, h, stride] {
+                                  for (int y = 0; y < h; ++y) {
+                                      const std::uint8_t* in = frame.raw.data() + static_cast<std::size_t>(y) * w;
+                                      std::uint8_t* out = frame.picture.data() + y * stride;
+                                      std::memcpy(out, in, w);
+                                      std::memcpy(out + w, in, w);
+                                      std::memcpy(out + 2 * w, in, w);
+                                  }
+                              }, {}});
+
+        Measure(candidates, frames);
+        std::vector<Row> rows;
+        for (const Candidate& c : candidates)
+            rows.push_back({c.name, Median(c.ms)});
+        const double cv1 = rows[levels].ms, cvDefault = rows[levels + 1].ms, floorMs = rows[levels + 2].ms;
 
         std::printf("\n%dx%d\n%-28s %10s %16s %16s %12s\n", w, h, "", "ms/frame", "OpenCV default /",
                     "OpenCV 1 thread /", "/ floor");

@@ -3,6 +3,8 @@
 // test chart at a size, and the default settings with their tables.
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -33,6 +35,26 @@ inline BenchFrame MakeFrame(int width, int height)
                            0, frame.raw.data(), static_cast<std::uint32_t>(frame.raw.size()));
     frame.picture.resize(frame.raw.size() * 3);
     return frame;
+}
+
+// The best usable level at or below KV20X_SIMD, or the best level when it is
+// unset; false, with a message, for an unknown name.
+inline bool CappedLevel(SimdLevel& level)
+{
+    level = BestSimdLevel();
+    const char* name = std::getenv("KV20X_SIMD");
+    if (!name)
+        return true;
+    SimdLevel cap;
+    if (!ParseSimdLevel(name, cap)) {
+        std::fprintf(stderr, "KV20X_SIMD: unknown level %s\n", name);
+        return false;
+    }
+    while (static_cast<int>(cap) > 0 && !SimdLevelUsable(cap))
+        cap = static_cast<SimdLevel>(static_cast<int>(cap) - 1);
+    if (static_cast<int>(cap) < static_cast<int>(level))
+        level = cap;
+    return true;
 }
 
 // Hooks of a pump with nothing to write to and no lock contention.

@@ -16,18 +16,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: frame_cost <width> <height> <frames>\n");
         return 2;
     }
-    kv20x::SimdLevel level = kv20x::BestSimdLevel();
-    if (const char* name = std::getenv("KV20X_SIMD")) {
-        kv20x::SimdLevel cap;
-        if (!kv20x::ParseSimdLevel(name, cap)) {
-            std::fprintf(stderr, "KV20X_SIMD: unknown level %s\n", name);
-            return 2;
-        }
-        while (static_cast<int>(cap) > 0 && !kv20x::SimdLevelUsable(cap))
-            cap = static_cast<kv20x::SimdLevel>(static_cast<int>(cap) - 1);
-        if (static_cast<int>(cap) < static_cast<int>(level))
-            level = cap;
-    }
+    kv20x::SimdLevel level;
+    if (!kv20x::bench::CappedLevel(level))
+        return 2;
     const int w = std::atoi(argv[1]), h = std::atoi(argv[2]), frames = std::atoi(argv[3]);
     kv20x::bench::BenchFrame frame = kv20x::bench::MakeFrame(w, h);
     kv20x::CameraSettings settings;

@@ -108,11 +108,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: pipeline_speed [frames]\n");
         return 2;
     }
-    SimdLevel cap = BestSimdLevel();
-    if (const char* name = std::getenv("KV20X_SIMD"); name && !ParseSimdLevel(name, cap)) {
-        std::fprintf(stderr, "KV20X_SIMD: unknown level %s\n", name);
+    SimdLevel cap;
+    if (!CappedLevel(cap))
         return 2;
-    }
     const int defaultThreads = cv::getNumThreads();
     std::printf("best level here: %s; OpenCV %s, default threads %d; median of %d frames\n",
                 SimdLevelName(BestSimdLevel()), CV_VERSION, defaultThreads, frames);

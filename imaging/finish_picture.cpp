@@ -132,7 +132,7 @@ void PreparePlainMatrix(FinishPlan& plan)
                 plan.products[in][out][v] = gains[in][v] * p.m[in][2 - out] + (in == 0 ? p.m[3][2 - out] : 0);
     for (std::int32_t i = 0; i < FinishPlan::kClampSpan; ++i) {
         const std::int32_t level = i - FinishPlan::kClampOffset;
-        plan.clampTone[i] = plan.toneTable[level < 0 ? 0 : level > 255 ? 255 : level];
+        plan.clampTone[i] = plan.tone->table[level < 0 ? 0 : level > 255 ? 255 : level];
     }
     plan.plainTables = true;
 }
@@ -141,28 +141,28 @@ void PreparePlainMatrix(FinishPlan& plan)
 
 void PrepareFinishPlan(FinishPlan& plan, bool forPlainForm)
 {
-    std::memcpy(plan.toneTable, plan.tone->table, 256);
-    plan.toneIsContrast = FindContrast(plan.toneTable, plan.contrast);
+    plan.toneIsContrast = FindContrast(plan.tone->table, plan.contrast);
     plan.vectorForm = true;
     if (plan.stage == ColourStage::Mono)
         return;
     const std::uint8_t* gains[3] = {plan.wb->blue, plan.wb->green, plan.wb->red};
     bool gainsFound = true;
-    for (int c = 0; c < 3; ++c) {
-        for (int v = 0; v < 256; ++v)
-            plan.channelTables[c][v] = plan.toneTable[gains[c][v]];
+    for (int c = 0; c < 3; ++c)
         gainsFound = FindGain(gains[c], plan.gain[c]) && gainsFound;
-    }
     if (plan.stage == ColourStage::WhiteBalanceMatrix) {
         // Tables of any other shape run in the plain form.
         plan.vectorForm = gainsFound;
         PrepareMatrix(plan);
         if (forPlainForm || !plan.vectorForm || !(plan.narrowMatrix || plan.wideMatrix))
             PreparePlainMatrix(plan);
-    } else if (!gainsFound) {
-        // The white balance alone also runs on the combined tables.
-        plan.toneIsContrast = false;
+        return;
     }
+    for (int c = 0; c < 3; ++c)
+        for (int v = 0; v < 256; ++v)
+            plan.channelTables[c][v] = plan.tone->table[gains[c][v]];
+    // The white balance alone also runs on the combined tables.
+    if (!gainsFound)
+        plan.toneIsContrast = false;
 }
 
 void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params,
@@ -170,48 +170,20 @@ void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t heigh
 {
     if (width <= 0 || height <= 0)
         return;
-    const PipelineKernels* kernels = KernelsFor(level);
-    if (!kernels)
-        kernels = KernelsFor(BestSimdLevel());
+    const PipelineKernels& kernels = UsableKernels(level);
     FinishPlan plan;
     plan.stage = params.stage;
     plan.wb = params.wb;
     plan.tone = params.tone;
     plan.product = params.product;
-    PrepareFinishPlan(plan, kernels->level == SimdLevel::Plain);
+    PrepareFinishPlan(plan, kernels.level == SimdLevel::Plain);
 
     if (width <= kStackScratchWidth) {
         std::uint8_t scratch[kStackScratchWidth * 3];
-        RunRows(picture, width, height, params, plan, *kernels, scratch);
+        RunRows(picture, width, height, params, plan, kernels, scratch);
     } else {
         std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width) * 3);
-        RunRows(picture, width, height, params, plan, *kernels, scratch.data());
-    }
-}
-
-void PackedToPlanes(std::uint8_t* picture, std::int32_t width, std::int32_t height)
-{
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    std::vector<std::uint8_t> row(stride);
-    for (std::int32_t y = 0; y < height; ++y) {
-        std::uint8_t* p = picture + y * stride;
-        for (std::int32_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                row[c * static_cast<std::size_t>(width) + x] = p[3 * x + c];
-        std::memcpy(p, row.data(), stride);
-    }
-}
-
-void PlanesToPacked(std::uint8_t* picture, std::int32_t width, std::int32_t height)
-{
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    std::vector<std::uint8_t> row(stride);
-    for (std::int32_t y = 0; y < height; ++y) {
-        std::uint8_t* p = picture + y * stride;
-        for (std::int32_t x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                row[3 * x + c] = p[c * static_cast<std::size_t>(width) + x];
-        std::memcpy(p, row.data(), stride);
+        RunRows(picture, width, height, params, plan, kernels, scratch.data());
     }
 }
 

@@ -33,9 +33,4 @@ inline constexpr std::int32_t kStackScratchWidth = 2048;
 void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params,
                    SimdLevel level = BestSimdLevel());
 
-// Packed pixels to the planes layout and back, for tests and tools that
-// hold pictures in the packed form.
-void PackedToPlanes(std::uint8_t* picture, std::int32_t width, std::int32_t height);
-void PlanesToPacked(std::uint8_t* picture, std::int32_t width, std::int32_t height);
-
 }  // namespace kv20x

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <cstring>
 
 #include "imaging/pipeline_kernels.h"

@@ -70,8 +70,8 @@ struct FinishPlan {
     bool plainTables = false;
     std::int32_t products[3][3][256];
     std::uint8_t clampTone[kClampSpan];
-    alignas(64) std::uint8_t toneTable[256] = {};
-    alignas(64) std::uint8_t channelTables[3][256] = {};  // blue, green, red: tone of white balance
+    // White balance only: tone of white balance, per channel (blue, green, red).
+    std::uint8_t channelTables[3][256] = {};
 };
 
 // Fills the rest of the plan from `stage`, the tables and the product
@@ -104,6 +104,9 @@ struct PipelineKernels {
 // The kernels of a level, or nullptr when this build has none for it or the
 // processor cannot run them.
 const PipelineKernels* KernelsFor(SimdLevel level);
+
+// The kernels of `level`, or of the best level when it cannot run here.
+const PipelineKernels& UsableKernels(SimdLevel level);
 
 // The plain forms, also the vector kernels' tails: pixels [x0, x1) only.
 void DemosaicSpanPlain(const DemosaicRowArgs& row, std::int32_t x0, std::int32_t x1);

@@ -24,9 +24,7 @@ void CorrectDefects(std::uint8_t* raw, std::int32_t width, std::int32_t height, 
 void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
                        PictureStats* stats, SimdLevel level)
 {
-    const PipelineKernels* kernels = KernelsFor(level);
-    if (!kernels)
-        kernels = KernelsFor(BestSimdLevel());
+    const PipelineKernels& kernels = UsableKernels(level);
     const std::size_t stride = static_cast<std::size_t>(width) * 3;
     std::memset(picture, 0, stride);
     std::memset(picture + (height - 1) * stride, 0, stride);
@@ -45,14 +43,14 @@ void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int3
         for (std::uint8_t* plane : planes)
             plane[0] = plane[width - 1] = 0;
         const DemosaicRowArgs row{cur - width, cur, cur + width, planes[0], planes[1], planes[2], width, (y & 1) == 0};
-        kernels->demosaicRow(row);
+        kernels.demosaicRow(row);
 
         if (window && y >= windowTop && y < windowBottom)
             for (int c = 0; c < 3; ++c)
-                stats->window[c] += kernels->sumBytes(planes[c] + windowLeft, windowRight - windowLeft);
+                stats->window[c] += kernels.sumBytes(planes[c] + windowLeft, windowRight - windowLeft);
         if (total)
             for (int c = 0; c < 3; ++c)
-                stats->total[c] += kernels->sumBytes(planes[c], width);
+                stats->total[c] += kernels.sumBytes(planes[c], width);
     }
 }
 

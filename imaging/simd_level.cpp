@@ -111,6 +111,12 @@ const PipelineKernels* KernelsFor(SimdLevel level)
     return BuiltKernels(level);
 }
 
+const PipelineKernels& UsableKernels(SimdLevel level)
+{
+    const PipelineKernels* kernels = KernelsFor(level);
+    return kernels ? *kernels : *BuiltKernels(BestSimdLevel());
+}
+
 const char* SimdLevelName(SimdLevel level)
 {
     const int i = static_cast<int>(level);

@@ -5,7 +5,7 @@
 // processor flags.
 //
 // V provides, on registers of V::kBytes bytes:
-//   Load, Store, Zero, Set8, Set16, Set32
+//   Load, Store, Zero, Set16, Set32
 //   Lo8, Hi8            bytes to 16-bit words (the low or high half of each 128-bit lane)
 //   PackU8              words back to bytes, saturating; PackU8(Lo8(v), Hi8(v)) == v
 //   Lo16, Hi16          interleave the words of two registers into 32-bit pairs
@@ -193,78 +193,93 @@ inline void FinishHalf(const FinishConstants<V>& k, typename V::Reg b, typename 
     }
 }
 
-template <class V, Finish kStage, bool kContrast>
-void FinishRowVector(const FinishPlan& plan, const FinishRowArgs& row)
+// Walks a row in blocks of V::kBytes output pixels: `block(b, g, r, out)`
+// turns the source pixels' planes into the three output channels, which are
+// then packed in place. The last block overlaps the one before; mirrored,
+// output block x is made from the source block that ends at width - x.
+template <class V, typename Block>
+inline void ForEachBlock(const FinishRowArgs& row, Block block)
 {
     using R = typename V::Reg;
     constexpr std::int32_t n = V::kBytes;
     const std::int32_t width = row.width;
-    if (width < n) {
-        FinishSpanPlain(plan, row, 0, width);
-        return;
-    }
-    const FinishConstants<V> k(plan);
-    // Without the contrast form, the tone is looked up after packing; the
-    // white balance alone then needs no arithmetic at all.
-    constexpr bool kTablesOnly = kStage == Finish::WhiteBalance && !kContrast;
-    const typename V::Table tone(plan.toneTable);
-    const typename V::Table blueTable(plan.channelTables[0]);
-    const typename V::Table greenTable(plan.channelTables[1]);
-    const typename V::Table redTable(plan.channelTables[2]);
-
     for (std::int32_t x = 0;; x += n) {
         if (x > width - n)
-            x = width - n;  // the last block overlaps the one before
+            x = width - n;
         const std::int32_t source = row.mirror ? width - n - x : x;
-        const R b = V::Load(row.blue + source), g = V::Load(row.green + source), r = V::Load(row.red + source);
         R out[3];
-        if constexpr (kTablesOnly) {
-            out[0] = V::Lookup(blueTable, b);
-            out[1] = V::Lookup(greenTable, g);
-            out[2] = V::Lookup(redTable, r);
-        } else {
-            R lo[3], hi[3];
-            FinishHalf<V, kStage, kContrast>(k, V::Lo8(b), V::Lo8(g), V::Lo8(r), lo);
-            FinishHalf<V, kStage, kContrast>(k, V::Hi8(b), V::Hi8(g), V::Hi8(r), hi);
-            const int channels = kStage == Finish::Mono ? 1 : 3;
-            for (int c = 0; c < channels; ++c) {
-                out[c] = V::PackU8(lo[c], hi[c]);
-                if constexpr (!kContrast)
-                    out[c] = V::Lookup(tone, out[c]);
-            }
-            if (kStage == Finish::Mono)
-                out[1] = out[2] = out[0];
-        }
+        block(V::Load(row.blue + source), V::Load(row.green + source), V::Load(row.red + source), out);
         V::StorePixels(row.out + 3 * static_cast<std::ptrdiff_t>(x), out[0], out[1], out[2], row.mirror);
         if (x == width - n)
             break;
     }
 }
 
+// A table type that loads nothing, for forms that look nothing up.
+struct NoTable {
+    explicit NoTable(const std::uint8_t*) {}
+};
+
+// White balance without the contrast form: each channel through its
+// combined white balance and tone table.
+template <class V>
+void FinishRowTables(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    using R = typename V::Reg;
+    const typename V::Table blue(plan.channelTables[0]), green(plan.channelTables[1]), red(plan.channelTables[2]);
+    ForEachBlock<V>(row, [&](R b, R g, R r, R (&out)[3]) {
+        out[0] = V::Lookup(blue, b);
+        out[1] = V::Lookup(green, g);
+        out[2] = V::Lookup(red, r);
+    });
+}
+
+// The colour stage in words; the tone by the contrast form before packing,
+// or looked up after it.
+template <class V, Finish kStage, bool kContrast>
+void FinishRowWords(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    using R = typename V::Reg;
+    const FinishConstants<V> k(plan);
+    using ToneTable = std::conditional_t<kContrast, NoTable, typename V::Table>;
+    const ToneTable tone(plan.tone->table);
+    ForEachBlock<V>(row, [&](R b, R g, R r, R (&out)[3]) {
+        R lo[3], hi[3];
+        FinishHalf<V, kStage, kContrast>(k, V::Lo8(b), V::Lo8(g), V::Lo8(r), lo);
+        FinishHalf<V, kStage, kContrast>(k, V::Hi8(b), V::Hi8(g), V::Hi8(r), hi);
+        const int channels = kStage == Finish::Mono ? 1 : 3;
+        for (int c = 0; c < channels; ++c) {
+            out[c] = V::PackU8(lo[c], hi[c]);
+            if constexpr (!kContrast)
+                out[c] = V::Lookup(tone, out[c]);
+        }
+        if (kStage == Finish::Mono)
+            out[1] = out[2] = out[0];
+    });
+}
+
 template <class V>
 void FinishRow(const FinishPlan& plan, const FinishRowArgs& row)
 {
-    if (!plan.vectorForm) {
+    const bool plain = !plan.vectorForm || row.width < V::kBytes ||
+                       (plan.stage == ColourStage::WhiteBalanceMatrix && !plan.narrowMatrix && !plan.wideMatrix);
+    if (plain) {
         FinishSpanPlain(plan, row, 0, row.width);
         return;
     }
     const bool contrast = plan.toneIsContrast && V::kPreferContrast;
     switch (plan.stage) {
     case ColourStage::Mono:
-        return contrast ? FinishRowVector<V, Finish::Mono, true>(plan, row)
-                        : FinishRowVector<V, Finish::Mono, false>(plan, row);
+        return contrast ? FinishRowWords<V, Finish::Mono, true>(plan, row)
+                        : FinishRowWords<V, Finish::Mono, false>(plan, row);
     case ColourStage::WhiteBalanceOnly:
-        return contrast ? FinishRowVector<V, Finish::WhiteBalance, true>(plan, row)
-                        : FinishRowVector<V, Finish::WhiteBalance, false>(plan, row);
+        return contrast ? FinishRowWords<V, Finish::WhiteBalance, true>(plan, row) : FinishRowTables<V>(plan, row);
     case ColourStage::WhiteBalanceMatrix:
         if (plan.narrowMatrix)
-            return contrast ? FinishRowVector<V, Finish::MatrixNarrow, true>(plan, row)
-                            : FinishRowVector<V, Finish::MatrixNarrow, false>(plan, row);
-        if (plan.wideMatrix)
-            return contrast ? FinishRowVector<V, Finish::MatrixWide, true>(plan, row)
-                            : FinishRowVector<V, Finish::MatrixWide, false>(plan, row);
-        FinishSpanPlain(plan, row, 0, row.width);
-        return;
+            return contrast ? FinishRowWords<V, Finish::MatrixNarrow, true>(plan, row)
+                            : FinishRowWords<V, Finish::MatrixNarrow, false>(plan, row);
+        return contrast ? FinishRowWords<V, Finish::MatrixWide, true>(plan, row)
+                        : FinishRowWords<V, Finish::MatrixWide, false>(plan, row);
     }
 }
 

@@ -12,7 +12,6 @@ struct Sse2Ops {
     static Reg Load(const void* p) { return _mm_loadu_si128(static_cast<const Reg*>(p)); }
     static void Store(void* p, Reg v) { _mm_storeu_si128(static_cast<Reg*>(p), v); }
     static Reg Zero() { return _mm_setzero_si128(); }
-    static Reg Set8(std::uint8_t v) { return _mm_set1_epi8(static_cast<char>(v)); }
     static Reg Set16(std::int16_t v) { return _mm_set1_epi16(v); }
     static Reg Set32(std::int32_t v) { return _mm_set1_epi32(v); }
 
@@ -24,7 +23,6 @@ struct Sse2Ops {
     static Reg PackS16(Reg lo, Reg hi) { return _mm_packs_epi32(lo, hi); }
 
     static Reg Add16(Reg a, Reg b) { return _mm_add_epi16(a, b); }
-    static Reg Sub16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
     static Reg Mul16(Reg a, Reg b) { return _mm_mullo_epi16(a, b); }
     static Reg MulHiU16(Reg a, Reg b) { return _mm_mulhi_epu16(a, b); }
     static Reg Min16(Reg a, Reg b) { return _mm_min_epi16(a, b); }

@@ -108,19 +108,9 @@ TEST_F(FinishPictureTest, EveryStageAndOrientationMatchesThePlainSteps)
                 const ToneLut tone = oracle::Tone(gamma, contrast);
                 const Bytes input = RandomPicture(w, h);
 
-                Bytes expected = input;
-                if (stage == ColourStage::Mono)
-                    oracle::Mono(expected);
-                else if (stage == ColourStage::WhiteBalanceOnly)
-                    oracle::WhiteBalanceOnly(expected, wb);
-                else
-                    oracle::WhiteBalanceWithMatrix(expected, wb, saturation);
-                oracle::ApplyTone(expected, tone);
                 const bool reverse = orientation & 1, mirror = orientation & 2;
-                if (reverse)
-                    oracle::FlipRows(expected, w, h);
-                if (mirror)
-                    oracle::MirrorRows(expected, w, h);
+                Bytes expected = input;
+                oracle::FinishSteps(expected, w, h, stage, wb, tone, saturation, reverse, mirror);
 
                 Bytes actual = input;
                 FinishParams params;
@@ -130,7 +120,7 @@ TEST_F(FinishPictureTest, EveryStageAndOrientationMatchesThePlainSteps)
                 params.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(static_cast<std::uint8_t>(saturation)));
                 params.reverseRows = reverse;
                 params.mirrorRows = mirror;
-                PackedToPlanes(actual.data(), w, h);
+                oracle::ToPlanes(actual.data(), w, h);
                 FinishPicture(actual.data(), w, h, params);
                 ASSERT_TRUE(actual == expected) << w << "x" << h << " stage " << int(stage) << " orientation "
                                                 << orientation << " saturation " << saturation;
@@ -146,7 +136,7 @@ TEST_F(FinishPictureTest, MonoOfPurePrimaries)
     FinishParams params;
     params.stage = ColourStage::Mono;
     params.tone = &identity;
-    PackedToPlanes(pic.data(), 3, 1);
+    oracle::ToPlanes(pic.data(), 3, 1);
     FinishPicture(pic.data(), 3, 1, params);
     EXPECT_EQ(pic, (Bytes{28, 28, 28, 150, 150, 150, 76, 76, 76}));
 }
@@ -161,7 +151,7 @@ TEST_F(FinishPictureTest, SaturationZeroTurnsColoursGrey)
     params.wb = &unity;
     params.tone = &identity;
     params.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(0));
-    PackedToPlanes(pic.data(), 32, 2);
+    oracle::ToPlanes(pic.data(), 32, 2);
     FinishPicture(pic.data(), 32, 2, params);
     for (size_t i = 0; i < pic.size(); i += 3) {
         EXPECT_NEAR(pic[i], pic[i + 1], 1);

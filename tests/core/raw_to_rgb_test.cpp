@@ -2,7 +2,6 @@
 
 #include <random>
 
-#include "imaging/finish_picture.h"
 #include "imaging/raw_to_rgb.h"
 #include "support/pipeline_oracle.h"
 
@@ -26,7 +25,7 @@ Bytes Reconstruct(const Bytes& raw, int w, int h, PictureStats* stats = nullptr)
 {
     Bytes pic(static_cast<size_t>(w) * h * 3, 0xCD);
     ReconstructColour(raw.data(), pic.data(), w, h, stats);
-    PlanesToPacked(pic.data(), w, h);
+    oracle::ToPacked(pic.data(), w, h);
     return pic;
 }
 

@@ -42,6 +42,14 @@ protected:
             v = static_cast<std::uint8_t>(rng() % 256 < 200 ? rng() % 160 : rng());
         return bytes;
     }
+    // The finishing pass at this level on a packed picture.
+    Bytes Finished(const Bytes& input, int w, int h, const FinishParams& params) const
+    {
+        Bytes picture = input;
+        oracle::ToPlanes(picture.data(), w, h);
+        FinishPicture(picture.data(), w, h, params, Level());
+        return picture;
+    }
     std::mt19937 rng{20261209};
 };
 
@@ -61,7 +69,7 @@ TEST_P(EveryLevel, ReconstructionAndItsSumsMatchThePlainFormulas)
         stats.gatherTotal = w % 2 == 0;
         Bytes pic(static_cast<std::size_t>(w) * h * 3, 0xCD);
         ReconstructColour(raw.data(), pic.data(), w, h, &stats, Level());
-        PlanesToPacked(pic.data(), w, h);
+        oracle::ToPacked(pic.data(), w, h);
         const Bytes expected = oracle::Demosaic(raw, w, h);
         ASSERT_TRUE(pic == expected) << w << "x" << h;
         std::uint32_t window[3], total[3];
@@ -94,20 +102,8 @@ TEST_P(EveryLevel, FinishingMatchesThePlainStepsForEveryStageAndOrientation)
         const Bytes input = RandomBytes(static_cast<std::size_t>(w) * h * 3);
 
         Bytes expected = input;
-        if (stage == ColourStage::Mono)
-            oracle::Mono(expected);
-        else if (stage == ColourStage::WhiteBalanceOnly)
-            oracle::WhiteBalanceOnly(expected, wb);
-        else
-            oracle::WhiteBalanceWithMatrix(expected, wb, saturation);
-        oracle::ApplyTone(expected, tone);
-        if (reverse)
-            oracle::FlipRows(expected, w, h);
-        if (mirror)
-            oracle::MirrorRows(expected, w, h);
+        oracle::FinishSteps(expected, w, h, stage, wb, tone, saturation, reverse, mirror);
 
-        Bytes actual = input;
-        PackedToPlanes(actual.data(), w, h);
         FinishParams params;
         params.stage = stage;
         params.wb = &wb;
@@ -115,8 +111,7 @@ TEST_P(EveryLevel, FinishingMatchesThePlainStepsForEveryStageAndOrientation)
         params.product = Multiply(FromArray(kColourMatrix), SaturationMatrix(static_cast<std::uint8_t>(saturation)));
         params.reverseRows = reverse;
         params.mirrorRows = mirror;
-        FinishPicture(actual.data(), w, h, params, Level());
-        ASSERT_TRUE(actual == expected) << w << "x" << h << " stage " << int(stage) << " saturation " << saturation
+        ASSERT_TRUE(Finished(input, w, h, params) == expected) << w << "x" << h << " stage " << int(stage) << " saturation " << saturation
                                         << " gamma " << gamma << " contrast " << contrast << " reverse " << reverse
                                         << " mirror " << mirror;
     }
@@ -151,28 +146,18 @@ TEST_P(EveryLevel, FinishingOfArbitraryTablesAndMatricesMatchesThePlainSteps)
             if (stage == ColourStage::WhiteBalanceOnly) {
                 oracle::WhiteBalanceOnly(expected, wb);
             } else {
-                for (std::size_t i = 0; i < expected.size(); i += 3) {
-                    const std::int64_t in[3] = {wb.red[expected[i + 2]], wb.green[expected[i + 1]], wb.blue[expected[i]]};
-                    for (int j = 0; j < 3; ++j) {
-                        const std::int64_t v = in[0] * product.m[0][j] + in[1] * product.m[1][j] +
-                                               in[2] * product.m[2][j] + product.m[3][j];
-                        expected[i + 2 - j] = static_cast<std::uint8_t>(v < 0 ? 0 : v >= (256 << 14) ? 255 : v >> 14);
-                    }
-                }
+                oracle::WhiteBalanceWithProduct(expected, wb, product);
             }
             oracle::ApplyTone(expected, tone);
             oracle::MirrorRows(expected, w, h);
 
-            Bytes actual = input;
-            PackedToPlanes(actual.data(), w, h);
             FinishParams params;
             params.stage = stage;
             params.wb = &wb;
             params.tone = &tone;
             params.product = product;
             params.mirrorRows = true;
-            FinishPicture(actual.data(), w, h, params, Level());
-            ASSERT_TRUE(actual == expected) << "round " << round << " stage " << int(stage);
+            ASSERT_TRUE(Finished(input, w, h, params) == expected) << "round " << round << " stage " << int(stage);
         }
     }
 }

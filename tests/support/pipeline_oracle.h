@@ -12,6 +12,7 @@
 #include "imaging/auto_exposure.h"
 #include "imaging/colour_tables.h"
 #include "imaging/frame_pipeline.h"
+#include "imaging/pipeline_kernels.h"
 #include "settings/defect_table.h"
 #include "settings/camera_settings.h"
 
@@ -91,14 +92,9 @@ inline ColourMatrix4 Saturation(int s)
     return {{{s + kR, kR, kR, 0}, {kG, s + kG, kG, 0}, {kB, kB, s + kB, 0}, {0, 0, 0, 1}}};
 }
 
-inline void WhiteBalanceWithMatrix(Bytes& pic, const WbLut& t, int saturation)
+// Gain tables, then any product matrix (scale 2^14), clamped.
+inline void WhiteBalanceWithProduct(Bytes& pic, const WbLut& t, const ColourMatrix4& P)
 {
-    const ColourMatrix4 S = Saturation(saturation);
-    ColourMatrix4 P{};
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            for (int k = 0; k < 4; ++k)
-                P.m[i][j] += kColourMatrix[i][k] * S.m[k][j];
     for (size_t i = 0; i < pic.size(); i += 3) {
         const int in[3] = {t.red[pic[i + 2]], t.green[pic[i + 1]], t.blue[pic[i]]};
         int out[3];
@@ -111,6 +107,17 @@ inline void WhiteBalanceWithMatrix(Bytes& pic, const WbLut& t, int saturation)
         pic[i + 1] = static_cast<std::uint8_t>(out[1]);
         pic[i + 2] = static_cast<std::uint8_t>(out[0]);
     }
+}
+
+inline void WhiteBalanceWithMatrix(Bytes& pic, const WbLut& t, int saturation)
+{
+    const ColourMatrix4 S = Saturation(saturation);
+    ColourMatrix4 P{};
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 4; ++k)
+                P.m[i][j] += kColourMatrix[i][k] * S.m[k][j];
+    WhiteBalanceWithProduct(pic, t, P);
 }
 
 inline ToneLut Tone(int gamma, int contrast)
@@ -152,6 +159,42 @@ inline void MirrorRows(Bytes& pic, int w, int h)
             for (int c = 0; c < 3; ++c)
                 std::swap(pic[(static_cast<size_t>(y) * w + k) * 3 + c], pic[(static_cast<size_t>(y) * w + w - 1 - k) * 3 + c]);
 }
+
+// The finishing steps in their order: colour stage, tone, flip, mirror.
+inline void FinishSteps(Bytes& pic, int w, int h, ColourStage stage, const WbLut& wb, const ToneLut& tone,
+                        int saturation, bool reverse, bool mirror)
+{
+    if (stage == ColourStage::Mono)
+        Mono(pic);
+    else if (stage == ColourStage::WhiteBalanceOnly)
+        WhiteBalanceOnly(pic, wb);
+    else
+        WhiteBalanceWithMatrix(pic, wb, saturation);
+    ApplyTone(pic, tone);
+    if (reverse)
+        FlipRows(pic, w, h);
+    if (mirror)
+        MirrorRows(pic, w, h);
+}
+
+// Packed pixels to the layout between the two passes (each row as its
+// blue, green and red planes), or back.
+inline void Relayout(std::uint8_t* pic, int w, int h, bool toPlanes)
+{
+    const size_t stride = static_cast<size_t>(w) * 3;
+    Bytes row(stride);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* p = pic + y * stride;
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const size_t packed = 3 * static_cast<size_t>(x) + c, planar = c * static_cast<size_t>(w) + x;
+                row[toPlanes ? planar : packed] = p[toPlanes ? packed : planar];
+            }
+        std::memcpy(p, row.data(), stride);
+    }
+}
+inline void ToPlanes(std::uint8_t* pic, int w, int h) { Relayout(pic, w, h, true); }
+inline void ToPacked(std::uint8_t* pic, int w, int h) { Relayout(pic, w, h, false); }
 
 // Channel sums (blue, green, red) over a rectangle of the picture.
 inline void Sums(const Bytes& pic, int w, int x0, int x1, int y0, int y1, std::uint32_t sums[3])

@@ -23,14 +23,37 @@ void BuildWbLut(std::uint8_t red, std::uint8_t green, std::uint8_t blue, WbLut& 
     BuildGainTable(blue, lut.blue);
 }
 
+namespace {
+
+// The gamma curve's entry: the whole part of 255 x (i / 255)^(gamma / 100).
+// Where the exact value is a whole number (gamma 100 everywhere, and both
+// ends of every curve) the floating-point value lands a rounding error either
+// side of it, and which side depends on the arithmetic: x87 code in the
+// 32-bit module keeps extra precision and used to land below, one level
+// darker than the 64-bit module. So a value within kWholeNumberTolerance of a
+// whole number is taken as that number. Over all 256 x 256 (gamma, i), every
+// value whose exact result is not whole lies further than that from one (the
+// nearest is 9e-6 away, where pow's error is about 1e-13), so both
+// builds give the exact floor.
+int GammaCurveEntry(int i, int gamma)
+{
+    constexpr double kWholeNumberTolerance = 1e-9;
+    const double value = std::pow(i / 255.0, gamma / 100.0) * 255.0;
+    if (!(value >= 0.0))
+        return 0;  // also catches a NaN
+    if (value >= 255.0)
+        return 255;
+    const double nearest = std::floor(value + 0.5);
+    const double whole = std::fabs(value - nearest) < kWholeNumberTolerance ? nearest : std::floor(value);
+    return static_cast<int>(whole);
+}
+
+}  // namespace
+
 void BuildToneLut(std::uint8_t gamma, std::uint8_t contrast, ToneLut& lut)
 {
-    const double exponent = gamma / 100.0;
     for (int i = 0; i < 256; ++i) {
-        double curve = std::trunc(std::pow(i / 255.0, exponent) * 255.0);
-        if (!(curve >= 0.0))
-            curve = 0.0;  // also catches a NaN
-        const int t = curve > 255.0 ? 255 : static_cast<int>(curve);
+        const int t = GammaCurveEntry(i, gamma);
         const int distance = t >= 128 ? t - 128 : 128 - t;
         const int e = distance * contrast / 128;
         const int entry = t >= 128 ? (t + e > 255 ? 255 : t + e) : (t - e < 0 ? 0 : t - e);

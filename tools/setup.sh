@@ -8,7 +8,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 packages=(
   cmake ninja-build g++ make
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth fonts-wqy-microhei
+  wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   ffmpeg valgrind clang libclang-rt-14-dev
   libopencv-core-dev libopencv-imgproc-dev
@@ -26,6 +26,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root=()
   if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
   export DEBIAN_FRONTEND=noninteractive
+  # The 32-bit module runs under 32-bit Wine, which comes from the i386 side.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${as_root[@]}" dpkg --add-architecture i386
+  fi
   "${as_root[@]}" apt-get update -q
   "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

@@ -120,13 +120,77 @@ inline void WhiteBalanceWithMatrix(Bytes& pic, const WbLut& t, int saturation)
     WhiteBalanceWithProduct(pic, t, P);
 }
 
+// Exact whole numbers of any size, for the gamma curve's exact floor.
+class Natural {
+public:
+    explicit Natural(std::uint32_t v) : m_words{v} {}
+    void Multiply(std::uint32_t factor, int times)
+    {
+        for (int t = 0; t < times; ++t) {
+            std::uint64_t carry = 0;
+            for (auto& w : m_words) {
+                const std::uint64_t p = static_cast<std::uint64_t>(w) * factor + carry;
+                w = static_cast<std::uint32_t>(p);
+                carry = p >> 32;
+            }
+            if (carry)
+                m_words.push_back(static_cast<std::uint32_t>(carry));
+        }
+        while (m_words.size() > 1 && m_words.back() == 0)
+            m_words.pop_back();
+    }
+    friend bool operator<=(const Natural& l, const Natural& r)
+    {
+        if (l.m_words.size() != r.m_words.size())
+            return l.m_words.size() < r.m_words.size();
+        for (std::size_t i = l.m_words.size(); i-- > 0;)
+            if (l.m_words[i] != r.m_words[i])
+                return l.m_words[i] < r.m_words[i];
+        return true;
+    }
+
+private:
+    std::vector<std::uint32_t> m_words;
+};
+
+// floor(255 (i / 255)^(gamma / 100)), exactly. Far from a whole number the
+// floating-point value's floor is it, whatever the arithmetic; next to one,
+// with gamma / 100 = b / a in lowest terms, k is at most the value when
+// k^a 255^b <= i^b 255^a, and the integers decide.
+inline int GammaFloor(int i, int gamma)
+{
+    const double approx = std::pow(i / 255.0, gamma / 100.0) * 255.0;
+    int k = static_cast<int>(std::floor(approx + 0.5));
+    k = k < 0 ? 0 : k > 255 ? 255 : k;
+    if (std::fabs(approx - k) > 1e-7)
+        return approx >= 255 ? 255 : static_cast<int>(std::floor(approx));
+    int d = 100, r = gamma;
+    while (r) {
+        const int t = d % r;
+        d = r;
+        r = t;
+    }
+    const int a = 100 / d, b = gamma / d;
+    const auto atMost = [&](int candidate) {
+        Natural left(1), right(1);
+        left.Multiply(static_cast<std::uint32_t>(candidate), a);
+        left.Multiply(255, b);
+        right.Multiply(static_cast<std::uint32_t>(i), b);
+        right.Multiply(255, a);
+        return left <= right;
+    };
+    while (k > 0 && !atMost(k))
+        --k;
+    while (k < 255 && atMost(k + 1))
+        ++k;
+    return k;
+}
+
 inline ToneLut Tone(int gamma, int contrast)
 {
     ToneLut lut{};
     for (int i = 0; i < 256; ++i) {
-        double t = std::trunc(std::pow(i / 255.0, gamma / 100.0) * 255.0);
-        t = t < 0 ? 0 : t > 255 ? 255 : t;
-        const int ti = static_cast<int>(t);
+        const int ti = GammaFloor(i, gamma);
         const int e = std::abs(ti - 128) * contrast / 128;
         lut.table[i] = static_cast<std::uint8_t>(ti >= 128 ? std::min(255, ti + e) : std::max(0, ti - e));
     }

@@ -6,9 +6,13 @@
 // settings (auto exposure on, colour matrix on).
 //   pipeline_speed [frames]          (default 60; at least 50 for the figures)
 // KV20X_SIMD=<level> caps the levels tried (plain, sse2, ssse3, avx2, avx512).
+// The Windows builds (run under Wine, to compare the 32-bit module's levels
+// with the 64-bit one's) have no OpenCV and leave its chain out.
 
+#if KV20X_WITH_OPENCV
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -53,6 +57,7 @@ double Median(std::vector<double> ms)
     return ms[ms.size() / 2];
 }
 
+#if KV20X_WITH_OPENCV
 // Demosaic (the pattern that matches G R / B G), the exposure window's sum,
 // white balance through a table, the 3 x 3 colour matrix, the tone table and
 // the mirror: this module's steps in OpenCV's general-purpose forms.
@@ -90,6 +95,7 @@ private:
     cv::Mat m_bgr, m_balanced, m_mixed, m_toned, m_out;
     cv::Scalar m_sum;
 };
+#endif
 
 struct Row {
     std::string name;
@@ -111,9 +117,14 @@ int main(int argc, char** argv)
     SimdLevel cap;
     if (!CappedLevel(cap))
         return 2;
+#if KV20X_WITH_OPENCV
     const int defaultThreads = cv::getNumThreads();
     std::printf("best level here: %s; OpenCV %s, default threads %d; median of %d frames\n",
                 SimdLevelName(BestSimdLevel()), CV_VERSION, defaultThreads, frames);
+#else
+    std::printf("best level here: %s (%d-bit build, no OpenCV); median of %d frames\n",
+                SimdLevelName(BestSimdLevel()), static_cast<int>(sizeof(void*) * 8), frames);
+#endif
 
     const int sizes[3][2] = {{2048, 1536}, {1024, 768}, {640, 480}};
     for (const auto& size : sizes) {
@@ -147,6 +158,7 @@ int main(int argc, char** argv)
         }
         const std::size_t levels = candidates.size();
 
+#if KV20X_WITH_OPENCV
         CameraSettings settings;
         FrameTables tables;
         BuildFrameTables(settings, tables);
@@ -159,6 +171,7 @@ int main(int argc, char** argv)
                                   cv::setNumThreads(defaultThreads);
                                   chain.Frame();
                               }, {}});
+#endif
 
         const std::size_t stride = static_cast<std::size_t>(w) * 3;
         candidates.push_back({"memory floor", [&frame, w, h, stride] {
@@ -175,13 +188,19 @@ int main(int argc, char** argv)
         std::vector<Row> rows;
         for (const Candidate& c : candidates)
             rows.push_back({c.name, Median(c.ms)});
+#if KV20X_WITH_OPENCV
         const double cv1 = rows[levels].ms, cvDefault = rows[levels + 1].ms, floorMs = rows[levels + 2].ms;
-
         std::printf("\n%dx%d\n%-28s %10s %16s %16s %12s\n", w, h, "", "ms/frame", "OpenCV default /",
                     "OpenCV 1 thread /", "/ floor");
         for (const Row& row : rows)
             std::printf("%-28s %10.2f %16.2f %16.2f %12.1f\n", row.name.c_str(), row.ms, cvDefault / row.ms,
                         cv1 / row.ms, row.ms / floorMs);
+#else
+        const double floorMs = rows[levels].ms;
+        std::printf("\n%dx%d\n%-28s %10s %12s\n", w, h, "", "ms/frame", "/ floor");
+        for (const Row& row : rows)
+            std::printf("%-28s %10.2f %12.1f\n", row.name.c_str(), row.ms, row.ms / floorMs);
+#endif
     }
     return 0;
 }

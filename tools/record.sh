@@ -22,8 +22,8 @@ register_module
 
 mkdir -p "$root/out"
 cd "$root/out"
-"$WINE64" "$kv20x_build/tools/kv20x-capture.exe" --list
-"$WINE64" "$kv20x_build/tools/kv20x-capture.exe" --size 1024x768 --seconds "$seconds" \
+"$WINE" "$kv20x_build/tools/kv20x-capture.exe" --list
+"$WINE" "$kv20x_build/tools/kv20x-capture.exe" --size 1024x768 --seconds "$seconds" \
   --output capture.avi --snapshot snapshot.png
 echo
 echo "recorded: $root/out/capture.avi"

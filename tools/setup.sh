@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the main job need
-# (skipping what is present), then prepares the Wine prefix of the 64-bit
-# build tree. Safe to run again; a second run takes seconds.
+# (skipping what is present), prepares the WoW64 Wine prefixes of both build
+# trees and fetches the Windows ffmpeg clients the end-to-end tests use.
+# Safe to run again; a second run takes seconds.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -34,11 +35,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-prefix=${KV20X_WINEPREFIX:-$root/build/x64/wineprefix}
-if [ ! -f "$prefix/system.reg" ]; then
-  echo "setup: creating the Wine prefix $prefix"
-  mkdir -p "$prefix"
-  WINEPREFIX=$prefix WINEDEBUG=-all /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 </dev/null
-  WINEPREFIX=$prefix wineserver -w
-fi
+# Both build trees' Wine prefixes, WoW64 prefixes.
+for tree in x64 x86; do
+  "$root/tools/wine-prefix.sh" "$root/build/$tree/wineprefix"
+done
+
+# A real client nobody here wrote: Windows builds of ffmpeg 4.1 of both
+# bitnesses, from the npm registry (npm checks the packages' integrity).
+clients=$root/build/clients
+for client in "ia32 x86" "x64 x64"; do
+  set -- $client
+  if [ ! -f "$clients/ffmpeg-$2/ffmpeg.exe" ]; then
+    echo "setup: fetching the $2 Windows ffmpeg"
+    download=$(mktemp -d)
+    (cd "$download" && npm pack --silent "@ffmpeg-installer/win32-$1@4.1.0" >/dev/null)
+    mkdir -p "$clients/ffmpeg-$2"
+    tar -xzf "$download"/*.tgz -C "$clients/ffmpeg-$2" --strip-components=1 package/ffmpeg.exe
+    rm -rf "$download"
+  fi
+done
 echo "setup: ready"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the platform-independent core
-# natively (under AddressSanitizer and UBSan), the 64-bit module and its tests
-# under Wine, and the 32-bit module (built and checked, not run: this machine
-# runs no 32-bit code).
+# natively (under AddressSanitizer and UBSan) and its fuzzers, then every
+# Windows test program twice: the 64-bit build under wine64 and the 32-bit
+# build under 32-bit Wine, each in its own WoW64 prefix. The 32-bit tree's
+# end-to-end tests use the 64-bit tree's simulated driver, and its
+# side-by-side test registers both modules in one prefix.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -20,7 +22,7 @@ configure() {  # build-dir cmake-arguments...
 configure build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV20X_SANITIZE=ON -DKV20X_BENCHMARKS=OFF
 configure build/native -DCMAKE_BUILD_TYPE=Release
 configure build/x64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x64.cmake"
-configure build/x86 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86.cmake"
+configure build/x86 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86.cmake" -DKV20X_X64_BUILD="$root/build/x64"
 CC=clang CXX=clang++ configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV20X_SANITIZE=ON -DKV20X_FUZZ=ON
 
 for dir in build/asan build/native build/x64 build/x86 build/fuzz; do
@@ -48,9 +50,11 @@ for fuzzer in frame_read settings_load video_format; do
   fi
   rm -rf "$corpus" "$corpus.log"
 done
-echo "== Windows tests under Wine (x64)"
-(cd build/x64 && ctest --output-on-failure) || status=1
-WINEPREFIX="$root/build/x64/wineprefix" wineserver -k 2>/dev/null || true
+for arch in x64 x86; do
+  echo "== Windows tests under Wine ($arch)"
+  (cd build/$arch && ctest --output-on-failure) || status=1
+  WINEPREFIX="$root/build/$arch/wineprefix" wineserver -k 2>/dev/null || true
+done
 
 if [ $status -ne 0 ]; then
   echo "== FAILED"

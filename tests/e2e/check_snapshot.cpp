@@ -3,11 +3,16 @@
 // left, colour patches of the right hue, a grey ramp that rises from left to
 // right on a neutral grey ground. Prints the region means it measured.
 //   check_snapshot <snapshot.bmp>
+// Or checks that two snapshots of the chart are the same picture, byte for
+// byte, but for the frame-number stamp the simulated camera puts into every
+// frame (its bottom right corner, upright):
+//   check_snapshot --same <a.bmp> <b.bmp>
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -75,10 +80,44 @@ void Check(bool condition, const char* what, const Mean& m)
 bool High(double v) { return v > 150; }
 bool Low(double v) { return v < 90; }
 
+// The stamp: raw rows and columns 8 .. 8 + 16 x 8 of the sensor, which the
+// lens puts at the bottom right; one more pixel each side for the colour
+// reconstruction.
+constexpr int kStampRows = 8 + 8 + 1;
+constexpr int kStampColumns = 8 + 16 * 8 + 1;
+
+int Same(const char* first, const char* second)
+{
+    Picture a, b;
+    if (!Load(first, a) || !Load(second, b)) {
+        std::printf("check_snapshot: cannot read %s or %s\n", first, second);
+        return 2;
+    }
+    if (a.width != b.width || a.height != b.height) {
+        std::printf("check_snapshot: %d x %d and %d x %d\n", a.width, a.height, b.width, b.height);
+        return 1;
+    }
+    long outside = 0, inside = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width; ++x) {
+            const std::size_t i = (static_cast<std::size_t>(y) * a.width + x) * 3;
+            if (a.bgr[i] == b.bgr[i] && a.bgr[i + 1] == b.bgr[i + 1] && a.bgr[i + 2] == b.bgr[i + 2])
+                continue;
+            if (y >= a.height - kStampRows && x >= a.width - kStampColumns)
+                ++inside;
+            else
+                ++outside;
+        }
+    std::printf("check_snapshot: %ld pixels differ outside the frame-number stamp, %ld inside it\n", outside, inside);
+    return outside == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::strcmp(argv[1], "--same") == 0)
+        return Same(argv[2], argv[3]);
     Picture p;
     if (argc != 2 || !Load(argv[1], p)) {
         std::printf("check_snapshot: cannot read %s\n", argc > 1 ? argv[1] : "(nothing)");

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# End to end: the unmodified 64-bit module, registered with regsvr32 and
-# found by the device enumerator, records from the simulated camera driver
-# through kv20x-capture; then the ways a recording can fail.
-#   record_test.sh <64-bit build tree>
+# End to end: the unmodified module, registered with the regsvr32 of its own
+# bitness and found by the device enumerator, records from the simulated
+# camera driver through kv20x-capture, the guide's example and a Windows
+# ffmpeg of the same bitness; then the ways a recording can fail.
+#   record_test.sh <build tree of the module> [<64-bit build tree>]
+# The module's programs run under $WINE (wine64, or the 32-bit wine for the
+# 32-bit tree); the simulated driver comes from the 64-bit tree.
 set -u
 build=$(readlink -f "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
-source "$root/tools/wine-session.sh"
 kv20x_build=$build
+kv20x_driver_build=$(readlink -f "${2:-$1}")
+source "$root/tools/wine-session.sh"
+if [ "$WINE" = "$WINE64" ]; then arch=x64; else arch=x86; fi
+echo "== the $arch module, under $WINE"
 work=$(mktemp -d)
 log=$work/wine.log
 failures=0
@@ -18,16 +24,21 @@ trap 'wine_session_end; rm -rf "$work"' EXIT
 wine_quiet() { "$@" >>"$log" 2>&1 </dev/null; }
 capture() {  # capture <output file> <options...>: runs kv20x-capture, returns its exit code
   local out=$1; shift
-  (cd "$work" && "$WINE64" "$build/tools/kv20x-capture.exe" "$@" >"$out" 2>&1 </dev/null)
+  (cd "$work" && "$WINE" "$build/tools/kv20x-capture.exe" "$@" >"$out" 2>&1 </dev/null)
 }
 expect() {  # expect <description> <condition...>
   local what=$1; shift
   if "$@"; then echo "ok:   $what"; else echo "FAIL: $what"; failures=$((failures + 1)); fi
 }
 contains() { grep -q -- "$2" "$1"; }
+probe() {  # probe <file>: the first video stream's facts, key=value lines
+  ffprobe -v error -select_streams v:0 -count_frames \
+    -show_entries stream=codec_name,pix_fmt,width,height,nb_read_frames,r_frame_rate -of default=nw=1 "$1" 2>&1
+}
+value() { printf '%s\n' "$1" | sed -n "s/^$2=//p"; }
 
 wine_session_start >>"$log" 2>&1 </dev/null
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" remove
+wine_quiet camera_driver remove
 wine_quiet register_module
 
 echo "== no camera (its driver not started)"
@@ -46,28 +57,56 @@ status=$?
 cat "$work/record.txt"
 expect "the recording succeeds" test "$status" -eq 0
 expect "no frame was dropped" contains "$work/record.txt" " 0 dropped)"
-probe=$(ffprobe -v error -select_streams v:0 -count_frames \
-  -show_entries stream=codec_name,pix_fmt,width,height,nb_read_frames,r_frame_rate -of default=nw=1 \
-  "$work/capture.avi" 2>&1)
-echo "$probe"
-value() { printf '%s\n' "$probe" | sed -n "s/^$1=//p"; }
-expect "the file is raw BGR video" test "$(value codec_name)/$(value pix_fmt)" = "rawvideo/bgr24"
-expect "of 1024 x 768" test "$(value width)x$(value height)" = "1024x768"
-frames=$(value nb_read_frames)
+facts=$(probe "$work/capture.avi")
+echo "$facts"
+expect "the file is raw BGR video" test "$(value "$facts" codec_name)/$(value "$facts" pix_fmt)" = "rawvideo/bgr24"
+expect "of 1024 x 768" test "$(value "$facts" width)x$(value "$facts" height)" = "1024x768"
+frames=$(value "$facts" nb_read_frames)
 # 1024 x 768 at the default settings: 76 ms a frame, 13.2 frames/s.
 expect "about 3 s worth of frames ($frames)" test "${frames:-0}" -ge 30 -a "${frames:-0}" -le 48
 expect "the snapshot shows the chart upright in its colours" \
-  "$WINE64" "$build/tests/check_snapshot.exe" "$(windows_path "$work/snapshot.bmp")"
+  "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/snapshot.bmp")"
 
 echo "== the application guide's example"
-(cd "$work" && "$WINE64" "$build/tools/grab-one-frame.exe" example.bmp >"$work/example.txt" 2>&1 </dev/null)
+(cd "$work" && "$WINE" "$build/tools/grab-one-frame.exe" example.bmp >"$work/example.txt" 2>&1 </dev/null)
 status=$?
 cat "$work/example.txt"
 expect "the example grabs a frame" test "$status" -eq 0
-expect "and its picture is the chart" "$WINE64" "$build/tests/check_snapshot.exe" "$(windows_path "$work/example.bmp")"
+expect "and its picture is the chart" "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/example.bmp")"
+
+echo "== a Windows ffmpeg of the same bitness"
+ffmpeg_exe=$root/build/clients/ffmpeg-$arch/ffmpeg.exe
+camera="Quorl T5R 3.1M Camera"
+ffmpeg_win() {  # ffmpeg_win <output file> <options...>: the Windows ffmpeg in the work folder
+  local out=$1; shift
+  (cd "$work" && "$WINE" "$ffmpeg_exe" -hide_banner -nostdin "$@" >"$out" 2>&1 </dev/null)
+}
+ffmpeg_win "$work/ffmpeg-list.txt" -f dshow -list_devices true -i dummy
+expect "ffmpeg lists the camera" contains "$work/ffmpeg-list.txt" "\"$camera\""
+ffmpeg_win "$work/ffmpeg-options.txt" -f dshow -list_options true -i video="$camera"
+for size in 2048x1536 1024x768 640x480; do
+  expect "ffmpeg sees $size" grep -q "s=$size" "$work/ffmpeg-options.txt"
+done
+# Per size: seconds, and the frames the camera sends in that time at the
+# default settings (149, 76 and 45 ms a frame); the file must hold most of them.
+for run in "2048x1536 4 27" "1024x768 3 40" "640x480 2 44"; do
+  set -- $run
+  ffmpeg_win "$work/ffmpeg-$1.txt" -y -f dshow -rtbufsize 256M -video_size "$1" -i video="$camera" -t "$2" \
+    -q:v 2 "ffmpeg-$1.avi"
+  status=$?
+  facts=$(probe "$work/ffmpeg-$1.avi")
+  frames=$(value "$facts" nb_read_frames)
+  expect "ffmpeg records $1 for $2 s (exit $status, $frames frames)" test "$status" -eq 0 \
+    -a "$(value "$facts" width)x$(value "$facts" height)" = "$1"
+  expect "at the camera's rate ($frames of $3 frames, $(value "$facts" r_frame_rate) frames/s)" \
+    test "${frames:-0}" -ge $(($3 * 8 / 10)) -a "${frames:-0}" -le $(($3 + 2))
+done
+ffmpeg -v error -y -sseof -1 -i "$work/ffmpeg-1024x768.avi" -frames:v 1 -pix_fmt bgr24 "$work/ffmpeg.bmp"
+expect "and ffmpeg's last frame shows the chart upright in its colours" \
+  "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/ffmpeg.bmp")"
 
 echo "== a camera that stalls"
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --stall-from 5
+wine_quiet camera_driver fault --stall-from 5
 capture "$work/stall.txt" --seconds 20 --stall-timeout 2 --output stall.avi
 status=$?
 cat "$work/stall.txt"
@@ -77,7 +116,7 @@ stop_ms=$(tr -d '\r' <"$work/stall.txt" | sed -n 's/^stopped in \([0-9]*\) ms$/\
 expect "and Stop returns within a second (${stop_ms:-?} ms)" test "${stop_ms:-99999}" -lt 1000
 
 echo "== a camera whose read fails"
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --fail-read 5
+wine_quiet camera_driver fault --fail-read 5
 capture "$work/fail.txt" --seconds 20 --output fail.avi
 status=$?
 cat "$work/fail.txt"
@@ -85,17 +124,17 @@ expect "the tool reports the graph's error" test "$status" -eq 5
 expect "with a message saying so" contains "$work/fail.txt" "failed while recording"
 
 echo "== a camera unplugged while recording"
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --clear
+wine_quiet camera_driver fault --clear
 capture "$work/lost.txt" --seconds 20 --output lost.avi &
 recorder=$!
 sleep 2  # recording by now; the outcome is the same whenever the camera goes
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --vanish
+wine_quiet camera_driver fault --vanish
 wait $recorder
 status=$?
 cat "$work/lost.txt"
 expect "the tool reports the lost camera" test "$status" -eq 5
 expect "from the graph's device-lost event" contains "$work/lost.txt" "unplugged while recording"
-wine_quiet "$WINE64" "$build/tools/simdriver/kv20xsim.exe" fault --clear
+wine_quiet camera_driver fault --clear
 capture "$work/back.txt" --seconds 2 --output back.avi
 status=$?
 expect "plugged in again, it records ($(grep -c . "$work/back.txt") lines)" test "$status" -eq 0
@@ -113,10 +152,10 @@ expect "exposure in log2 seconds" grep -Eq "Exposure \(log2 s\) +-12 .. -2 " "$w
 expect "mains frequency through IKsPropertySet" contains "$work/controls.txt" "60 Hz"
 expect "no property the camera lacks" test "$(grep -c "Brightness\|Zoom\|Focus" "$work/controls.txt")" -eq 0
 # The user's settings as they were before the test.
-wine_quiet "$WINE64" reg delete "HKCU\\Software\\ORBILUX " /f
+wine_quiet "$WINE" reg delete "HKCU\\Software\\ORBILUX " /f
 
 echo "== not registered"
-wine_quiet "$WINE64" regsvr32 /s /u "$(windows_path "$build/KV20X.ax")"
+wine_quiet unregister_module
 capture "$work/unregistered.txt" --seconds 2
 status=$?
 cat "$work/unregistered.txt"

@@ -1,4 +1,4 @@
-# Cross build of the 32-bit module (built and checked, never run on this machine).
+# Cross build of the 32-bit module; its programs run under 32-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KV20X_MINGW_PREFIX i686-w64-mingw32)

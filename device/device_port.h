@@ -18,11 +18,21 @@ public:
     // Opens the device for overlapped I/O; false when it cannot be opened.
     virtual bool Open(const char* path) = 0;
 
+    // A control request the camera has not answered after this long is
+    // withdrawn and fails. A camera answers one in a few milliseconds; one
+    // that takes this long has stopped answering, so from then on every
+    // control request on the port fails at once, and a stop that has to send
+    // a few more is not held up by each of them in turn.
+    static constexpr std::uint32_t kControlTimeoutMs = 500;
+
     // One control request: input bytes in, up to outputBytes back. Returns
     // whether the driver call succeeded and, in *bytesReturned, how many
-    // output bytes it reported.
+    // output bytes it reported. Safe to call from any thread.
     virtual bool Control(std::uint32_t code, const void* input, std::uint32_t inputBytes, void* output,
                          std::uint32_t outputBytes, std::uint32_t* bytesReturned) = 0;
+
+    // Whether a control request went unanswered for kControlTimeoutMs.
+    virtual bool ControlTimedOut() const = 0;
 
     // Queues a read of `bytes` into `buffer` on ring slot `slot`. Reads
     // complete in the order they were queued. A read that cannot be queued

@@ -2,11 +2,13 @@
 // so that a read can never be queued after CancelReads has swept the slots.
 // The slot records are touched only by the one reading thread; control
 // requests use an OVERLAPPED of their own and may come from any thread.
+// m_unanswered is an atomic flag: once set it stays set for the handle's life.
 
 #include "device/win32_port.h"
 
 #include <windows.h>
 
+#include <atomic>
 #include <new>
 
 #include "base/handles.h"
@@ -39,19 +41,32 @@ public:
                  std::uint32_t outputBytes, std::uint32_t* bytesReturned) override
     {
         *bytesReturned = 0;
+        if (!m_device || m_unanswered)
+            return false;
         UniqueHandle done(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
-        if (!m_device || !done)
+        if (!done)
             return false;
         OVERLAPPED overlapped{};
         overlapped.hEvent = done.get();
         DWORD returned = 0;
         BOOL ok = ::DeviceIoControl(m_device.get(), code, const_cast<void*>(input), inputBytes, output, outputBytes,
                                     &returned, &overlapped);
-        if (!ok && ::GetLastError() == ERROR_IO_PENDING)
-            ok = ::GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE);
+        if (!ok && ::GetLastError() == ERROR_IO_PENDING) {
+            if (::WaitForSingleObject(done.get(), kControlTimeoutMs) != WAIT_OBJECT_0) {
+                // Withdrawn; the wait below only sees the cancellation through,
+                // as the request's buffers must outlive it.
+                m_unanswered = true;
+                ::CancelIoEx(m_device.get(), &overlapped);
+                ::GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE);
+                return false;
+            }
+            ok = ::GetOverlappedResult(m_device.get(), &overlapped, &returned, FALSE);
+        }
         *bytesReturned = returned;
         return ok != FALSE;
     }
+
+    bool ControlTimedOut() const override { return m_unanswered; }
 
     bool QueueRead(int slotIndex, void* buffer, std::uint32_t bytes) override
     {
@@ -108,6 +123,7 @@ private:
 
     CritSec m_cancelLock;
     bool m_cancelled = false;
+    std::atomic<bool> m_unanswered{false};
     Slot m_slots[kReadSlots];
     UniqueFileHandle m_device;  // declared last: closed before the slot events
 };

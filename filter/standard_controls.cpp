@@ -45,7 +45,7 @@ constexpr Range kProcAmpRanges[] = {
     {VideoProcAmp_Gamma, 10, 250, 100, kManual},
     {VideoProcAmp_Saturation, 0, 255, 100, kManual},
     {VideoProcAmp_ColorEnable, 0, 1, 1, kManual},
-    {VideoProcAmp_Gain, 1, 80, 20, kAuto | kManual},
+    {VideoProcAmp_Gain, 0, 80, 20, kAuto | kManual},
 };
 
 const Range* FindRange(long property)
@@ -162,6 +162,10 @@ HRESULT STDMETHODCALLTYPE CVideoProcAmp::Get(long property, long* value, long* f
         break;
     }
     }
+    // IKV20X stores any byte or word it is given; what this interface
+    // reports stays inside the range it advertises, so that a Set of what
+    // Get reported always succeeds.
+    *value = std::clamp(*value, range->min, range->max);
     return hr;
 }
 
@@ -359,17 +363,12 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index,
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    // What the pin reports for the size: the shortest frame (its stream
-    // caps), the frame of the current settings (its media type), the
-    // longest (its stream caps); shortest first, without repeats.
-    BYTE speed = 0;
+    // The rates IAMStreamConfig::SetFormat can set at this size: the frames
+    // of the two clocks at the current exposure, shortest first.
     ExposureState state;
-    Pin()->GetSpeed(&speed);
     ReadExposure(*Pin(), state);
-    LONGLONG list[3] = {ShortestFrameDuration100ns(index), FrameDuration100ns(index, speed, state.rows),
-                        LongestFrameDuration100ns(index)};
-    std::sort(std::begin(list), std::end(list));
-    const long distinct = static_cast<long>(std::unique(std::begin(list), std::end(list)) - std::begin(list));
+    LONGLONG list[2] = {FrameDuration100ns(index, 1, state.rows), FrameDuration100ns(index, 0, state.rows)};
+    const long distinct = list[0] == list[1] ? 1 : 2;
     *count = distinct;
     if (!frameDurations)
         return S_OK;
@@ -385,13 +384,6 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index,
 
 namespace {
 
-// The instance data some callers pass: nothing, the property header, or the
-// whole property structure.
-bool InstanceShapeAccepted(const void* instance, DWORD instanceBytes)
-{
-    return !instance || instanceBytes == 0 || instanceBytes >= sizeof(KSPROPERTY);
-}
-
 HRESULT CheckPowerLineProperty(REFGUID set, DWORD id)
 {
     if (set != kVideoProcAmpPropertySet)
@@ -401,15 +393,17 @@ HRESULT CheckPowerLineProperty(REFGUID set, DWORD id)
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE CFilterPropertySet::Set(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes,
-                                                 LPVOID data, DWORD dataBytes)
+// The instance data is not read: callers pass nothing, the whole property
+// structure, or (the kernel-streaming proxy's convention) the bytes after
+// its KSPROPERTY header, and this property needs none of them.
+HRESULT STDMETHODCALLTYPE CFilterPropertySet::Set(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataBytes)
 {
     const HRESULT hr = CheckPowerLineProperty(set, id);
     if (FAILED(hr))
         return hr;
     if (!data)
         return E_POINTER;
-    if (dataBytes < kPowerLineBytes || !InstanceShapeAccepted(instance, instanceBytes))
+    if (dataBytes < kPowerLineBytes)
         return E_INVALIDARG;
     CPushPinKV20X* pin = Pin();
     if (!pin)
@@ -423,16 +417,14 @@ HRESULT STDMETHODCALLTYPE CFilterPropertySet::Set(REFGUID set, DWORD id, LPVOID 
     }
 }
 
-HRESULT STDMETHODCALLTYPE CFilterPropertySet::Get(REFGUID set, DWORD id, LPVOID instance, DWORD instanceBytes,
-                                                 LPVOID data, DWORD dataBytes, DWORD* returned)
+HRESULT STDMETHODCALLTYPE CFilterPropertySet::Get(REFGUID set, DWORD id, LPVOID, DWORD, LPVOID data, DWORD dataBytes,
+                                                 DWORD* returned)
 {
     const HRESULT hr = CheckPowerLineProperty(set, id);
     if (FAILED(hr))
         return hr;
     if (!data && !returned)
         return E_POINTER;
-    if (!InstanceShapeAccepted(instance, instanceBytes))
-        return E_INVALIDARG;
     if (!data) {
         *returned = sizeof(KSPROPERTY_VIDEOPROCAMP_S);
         return S_OK;  // a size query

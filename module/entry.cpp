@@ -67,19 +67,33 @@ STDAPI DllCanUnloadNow()
     return CClassFactory::ServerLocks() > 0 || LiveObjectCount() != 0 ? S_FALSE : S_OK;
 }
 
+// The whole registration or none of it: a step that fails undoes the
+// steps before it.
 STDAPI DllRegisterServer()
 {
-    const HRESULT hr = RegisterAllServers(ModuleHandle(), true);
-    if (FAILED(hr))
-        return hr;
-    return RegisterCaptureDevice(true);
+    const ComForThisCall com;
+    if (!com.Ready())
+        return com.Failure();
+    HRESULT hr = RegisterAllServers(ModuleHandle(), true);
+    if (SUCCEEDED(hr))
+        hr = RegisterCaptureDevice(true);
+    if (FAILED(hr)) {
+        RegisterCaptureDevice(false);
+        RegisterAllServers(ModuleHandle(), false);
+    }
+    return hr;
 }
 
 // Every step runs even when one fails, so that a partly failed unregister
 // does not leave the camera listed among the devices; the first failure is
-// the answer.
+// the answer. Without COM nothing is touched: the device entry can only be
+// removed through COM, and removing the class keys alone would leave the
+// camera listed but impossible to create.
 STDAPI DllUnregisterServer()
 {
+    const ComForThisCall com;
+    if (!com.Ready())
+        return com.Failure();
     const HRESULT hr = RegisterAllServers(ModuleHandle(), false);
     const HRESULT device = RegisterCaptureDevice(false);
     return FAILED(hr) ? hr : device;

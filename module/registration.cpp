@@ -178,6 +178,30 @@ HRESULT RemoveKeyTree(HKEY root, const wchar_t* path)
     return RemoveSubtree(root, path);
 }
 
+ComForThisCall::ComForThisCall() : m_initialised(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+
+ComForThisCall::~ComForThisCall()
+{
+    // The mapper's objects are released by now; the libraries they came
+    // from may go before this thread leaves COM.
+    if (Ready())
+        ::CoFreeUnusedLibraries();
+    if (SUCCEEDED(m_initialised))
+        ::CoUninitialize();  // S_OK and S_FALSE alike are counted
+}
+
+bool ComForThisCall::Ready() const
+{
+    // RPC_E_CHANGED_MODE: the thread is in the multithreaded apartment,
+    // where the filter mapper works as well.
+    return SUCCEEDED(m_initialised) || m_initialised == RPC_E_CHANGED_MODE;
+}
+
+HRESULT ComForThisCall::Failure() const
+{
+    return FAILED(m_initialised) ? m_initialised : E_UNEXPECTED;
+}
+
 HRESULT RegisterAllServers(HMODULE module, bool registering)
 {
     HRESULT result = S_OK;
@@ -195,7 +219,6 @@ HRESULT RegisterAllServers(HMODULE module, bool registering)
         }
     }
 
-    const HRESULT comReady = ::CoInitialize(nullptr);
     {
         ComPtr<IFilterMapper2> mapper2;
         ComPtr<IFilterMapper> mapper;
@@ -208,9 +231,6 @@ HRESULT RegisterAllServers(HMODULE module, bool registering)
             hr = mapper2 ? AllMapperEntries(mapper2.Get(), registering) : AllMapperEntries(mapper.Get(), registering);
         KeepFirstFailure(result, hr);
     }
-    ::CoFreeUnusedLibraries();
-    if (SUCCEEDED(comReady))
-        ::CoUninitialize();
     if (registering)
         return result;
 

@@ -185,6 +185,9 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVerticalFlip(BOOL upright)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetPowerFrequency(BOOL fiftyHertz)
 {
+    // The exposure timing (RowTime, FlickerStep, AeExposure) is the device
+    // lock's, as the auto exposure applies its steps under it.
+    AutoLock lock(m_deviceLock);
     m_settings.HZ = fiftyHertz;
     UpdateExposureTiming(m_settings);
     return S_OK;
@@ -204,6 +207,10 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SaveSettings()
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
 {
+    // Groups A to D only: another number would be stored as the selection
+    // and read back as group D by the next session.
+    if (group >= kParameterGroupCount)
+        return E_INVALIDARG;
     if (group == m_settings.ParaTeam)
         return S_OK;
     // The state lock keeps the size check from interleaving with a

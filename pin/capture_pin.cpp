@@ -57,11 +57,7 @@ void CPushPinKV20X::StopWorker()
     // The filter is going away while it streams (its host never stopped
     // the graph): end the worker the way a stop would.
     m_stopping = true;
-    {
-        AutoLock lock(m_deviceLock);
-        if (m_device)
-            m_device->port->CancelReads();
-    }
+    CancelDeviceReads();
     if (m_allocator)
         m_allocator->Decommit();
     CallWorker(CMD_STOP);
@@ -99,7 +95,9 @@ DeviceLink* CPushPinKV20X::OpenCamera()
     CloseCamera();
     {
         AutoLock lock(m_deviceLock);
-        m_device = StartDevice(OpenCameraPort(), m_settings, m_defectTable);
+        std::unique_ptr<DeviceLink> link = StartDevice(OpenCameraPort(), m_settings, m_defectTable);
+        AutoLock pointer(m_linkLock);
+        m_device = std::move(link);
     }
     if (m_device && m_multiProcessor)
         StartCapture();
@@ -111,7 +109,19 @@ void CPushPinKV20X::CloseCamera()
     m_watchdog.Stop();
     StopCapture();
     AutoLock lock(m_deviceLock);
-    StopDevice(std::move(m_device));
+    std::unique_ptr<DeviceLink> link;
+    {
+        AutoLock pointer(m_linkLock);
+        link = std::move(m_device);
+    }
+    StopDevice(std::move(link));
+}
+
+void CPushPinKV20X::CancelDeviceReads()
+{
+    AutoLock pointer(m_linkLock);
+    if (m_device)
+        m_device->port->CancelReads();
 }
 
 HRESULT CPushPinKV20X::OnThreadCreate()
@@ -146,11 +156,11 @@ HRESULT CPushPinKV20X::Inactive()
     AutoLock lock(*m_source->pStateLock());
     if (IsConnected() && ThreadExists()) {
         // A camera that stalls or has gone must not hold the stop: reads in
-        // flight are cancelled first, and their failure is no error.
+        // flight are cancelled first, and their failure is no error. Not
+        // under the device lock, which the pump may hold while a request to
+        // the camera waits for its answer.
         m_stopping = true;
-        AutoLock device(m_deviceLock);
-        if (m_device)
-            m_device->port->CancelReads();
+        CancelDeviceReads();
     }
     return CSourceStream::Inactive();
 }
@@ -161,7 +171,8 @@ HRESULT CPushPinKV20X::SourceFailure()
         ::WaitForSingleObject(GetRequestHandle(), kStoppingPollMs);
         return S_FALSE;
     }
-    if (m_watchdog.Fired())
+    // A camera that stopped sending frames or stopped answering requests.
+    if (m_watchdog.Fired() || m_device->port->ControlTimedOut())
         return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     // Applications offer "reconnect" on this event, as for any unplugged
     // camera; the stream ends with EC_ERRORABORT as well.
@@ -194,6 +205,10 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
     // The raw frames the link reads must be exactly the picture's size.
     if (m_device->width != static_cast<std::uint32_t>(width) || m_device->height != static_cast<std::uint32_t>(height))
         return E_FAIL;
+    // A request the camera left unanswered (the auto exposure's, or a
+    // setter's) ends the stream as a stall does.
+    if (m_device->port->ControlTimedOut())
+        return SourceFailure();
 
     if (m_multiProcessor) {
         FrameNode* node = nullptr;
@@ -224,6 +239,8 @@ HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYT
     RunFramePipeline(raw, picture, width, height, m_settings, m_defectTable, m_tables, *this);
     ReleaseRaw();  // in case the pipeline had nothing to hand back early
 
+    // The picture, not the whole buffer: an allocator may hand out larger ones.
+    sample->SetActualDataLength(width * height * 3);
     REFERENCE_TIME start = m_streamTime;
     m_streamTime += FrameDuration100ns(m_settings.eKV20XSize, m_settings.Speed, m_settings.ExposureTime);
     REFERENCE_TIME stop = m_streamTime;

@@ -15,6 +15,11 @@
 //   only thread that opens and closes it), the multi-field settings, the
 //   rebuilding of the tables, and the colour, tone and flip stage of every
 //   frame;
+// - m_linkLock: the m_device pointer while it is set and cleared (taken
+//   inside m_deviceLock by OpenCamera and CloseCamera), so that a stop can
+//   cancel the reads from another thread without the device lock, which the
+//   pump may hold while a request waits for the camera's answer. Held for
+//   the pointer and a cancel only, never around a wait.
 // - m_bufferListLock: the free and ready lists only, held for one link or
 //   unlink and never together with another lock. The capture thread takes no
 //   other lock and uses the device link without m_deviceLock: CloseCamera
@@ -108,6 +113,8 @@ private:
 
     DeviceLink* OpenCamera();
     void CloseCamera();
+    // Cancels the open link's reads from any thread (the stop, the pin's end).
+    void CancelDeviceReads();
 
     // Capture hand-off.
     void ResetFrameLists();
@@ -140,6 +147,7 @@ private:
     REFERENCE_TIME m_streamTime = 0;
     std::unique_ptr<DeviceLink> m_device;
     CritSec m_deviceLock;
+    CritSec m_linkLock;
     volatile LONG m_formatLocked = 0;
     FrameTables m_tables;
     CameraSettings m_settings;

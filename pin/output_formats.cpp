@@ -145,38 +145,58 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
     ComPtr<IFilterGraph2> graph;
     ComPtr<IPin> peer;
     CMediaType previousType;
+    CMediaType newType;
     SizeMode previous;
+    BYTE previousSpeed;
+    int speed;
+    std::int64_t frameTime = 0;
     {
         AutoLock lock(*m_source->pStateLock());
         previous = m_settings.eKV20XSize;
+        previousSpeed = m_settings.Speed;
+        // The frame rate asked for chooses the clock; none keeps it.
+        speed = check.frameTime == 0 ? previousSpeed
+                                     : SpeedForFrameTime(check.size, m_settings.ExposureTime, check.frameTime);
+        if (speed < 0)
+            return E_INVALIDARG;  // no clock comes near that rate
         if (!IsConnected()) {
             m_settings.eKV20XSize = check.size;
+            m_settings.Speed = static_cast<BYTE>(speed);
             m_formatLocked = 1;
             return S_OK;
         }
         if (!m_source->IsStopped())
             return VFW_E_WRONG_STATE;
         m_formatLocked = 1;
-        if (check.size == previous)
+        if (check.size == previous && speed == previousSpeed)
             return S_OK;
-        // Another size on a connected pin: the connection is made again
-        // through the graph with the new type, as capture filters do.
+        // Another size or rate on a connected pin: the connection is made
+        // again through the graph with the new type, as capture filters do,
+        // its frame time the one the chosen clock gives.
         IFilterGraph* owner = m_source->Graph();
         if (!owner || FAILED(owner->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(graph.GetAddressOf()))))
             return VFW_E_NOT_IN_GRAPH;
         peer = GetConnected();
         previousType = m_mt;
-        m_settings.eKV20XSize = check.size;  // what the pin now offers and accepts
+        if (FAILED(CopyMediaType(&newType, type)) || !newType.pbFormat)
+            return E_OUTOFMEMORY;
+        frameTime = FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime);
+        reinterpret_cast<VIDEOINFOHEADER*>(newType.pbFormat)->AvgTimePerFrame = frameTime;
+        // What the pin now offers and accepts.
+        m_settings.eKV20XSize = check.size;
+        m_settings.Speed = static_cast<BYTE>(speed);
     }
     // Outside the state lock: the graph disconnects and connects this pin.
-    HRESULT hr = graph->ReconnectEx(static_cast<IPin*>(this), type);
+    HRESULT hr = graph->ReconnectEx(static_cast<IPin*>(this), &newType);
 
     {
         AutoLock lock(*m_source->pStateLock());
-        if (IsConnected() && CheckType(&m_mt).size == check.size)
+        const FormatCheck now = CheckType(&m_mt);
+        if (IsConnected() && now.size == check.size && now.frameTime == frameTime)
             return S_OK;
-        // Not connected at the new size: the old size stands again.
+        // Not connected with the new type: the old size and rate stand again.
         m_settings.eKV20XSize = previous;
+        m_settings.Speed = previousSpeed;
         if (IsConnected())
             return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
     }

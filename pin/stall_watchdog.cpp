@@ -2,6 +2,18 @@
 
 namespace kv20x {
 
+namespace {
+
+// Milliseconds of the system's running time, sleep and hibernation left out.
+std::uint64_t AwakeMs()
+{
+    ULONGLONG unbiased = 0;
+    ::QueryUnbiasedInterruptTime(&unbiased);
+    return unbiased / 10000;
+}
+
+}  // namespace
+
 StallWatchdog::StallWatchdog() : m_stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 StallWatchdog::~StallWatchdog()
@@ -18,8 +30,7 @@ bool StallWatchdog::Start(std::function<DWORD()> boundMs, std::function<void()> 
     m_action = std::move(action);
     m_fired = false;
     // The stream starts with the reader waiting for the first frame.
-    m_lastFrame = ::GetTickCount64();
-    m_reading = true;
+    m_deadline.Start(AwakeMs());
     ::ResetEvent(m_stop.get());
     m_thread.reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
     return static_cast<bool>(m_thread);
@@ -27,20 +38,17 @@ bool StallWatchdog::Start(std::function<DWORD()> boundMs, std::function<void()> 
 
 void StallWatchdog::FrameArrived()
 {
-    m_lastFrame = ::GetTickCount64();
+    m_deadline.FrameArrived(AwakeMs());
 }
 
 void StallWatchdog::ReaderBusy()
 {
-    if (!m_reading) {
-        m_lastFrame = ::GetTickCount64();
-        m_reading = true;
-    }
+    m_deadline.ReaderBusy(AwakeMs());
 }
 
 void StallWatchdog::ReaderIdle()
 {
-    m_reading = false;
+    m_deadline.ReaderIdle();
 }
 
 void StallWatchdog::Stop()
@@ -61,19 +69,16 @@ DWORD WINAPI StallWatchdog::ThreadProc(LPVOID self)
 void StallWatchdog::Watch()
 {
     for (;;) {
-        const DWORD bound = m_boundMs();
-        const bool reading = m_reading;
-        const ULONGLONG deadline = reading ? m_lastFrame.load() + bound : ::GetTickCount64() + bound;
-        const ULONGLONG now = ::GetTickCount64();
-        if (reading && now >= deadline) {
+        const StallDeadline::Verdict verdict = m_deadline.Check(AwakeMs(), m_boundMs());
+        if (verdict.stalled) {
             m_fired = true;
             m_action();
             return;
         }
         // Woken early only by Stop; a frame that arrives meanwhile moves the
-        // deadline, which the next round reads. An idle reader is looked at
-        // again one bound later.
-        if (::WaitForSingleObject(m_stop.get(), static_cast<DWORD>(deadline - now)) == WAIT_OBJECT_0)
+        // deadline, which the next round reads.
+        const DWORD waitMs = verdict.waitMs > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(verdict.waitMs);
+        if (::WaitForSingleObject(m_stop.get(), waitMs) == WAIT_OBJECT_0)
             return;
     }
 }

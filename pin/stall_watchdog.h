@@ -1,16 +1,18 @@
 #pragma once
 // Notices a camera that has gone silent while the graph streams: when the
 // reader has been waiting for the camera and no whole frame has arrived for
-// the bound, it runs its action once, on a thread of its own. The capture
-// pin's action cancels the reads in flight, which ends the stream the way a
-// read failure does. Time in which the reader is idle (every buffer full, a
-// downstream filter holding the pump) does not count: the camera is not
-// being asked then.
+// the bound (StallDeadline's rules: the largest bound since the last frame,
+// idle time not counted), it runs its action once, on a thread of its own.
+// The capture pin's action cancels the reads in flight, which ends the
+// stream the way a read failure does. Its clock is the unbiased interrupt
+// time, which stands still while the system sleeps: a stream that a sleep
+// and resume interrupted is not taken for a stalled one.
 //
 // Threads and locking: Start and Stop come from the streaming worker; Stop
 // joins the watchdog thread, so the action never outlives the run it
-// watches. FrameArrived may come from any thread: it only stores the time.
-// m_lastFrame and m_fired are atomics; m_stop is a manual-reset event.
+// watches. FrameArrived, ReaderBusy and ReaderIdle may come from any thread:
+// StallDeadline keeps what they change in atomics. m_fired is an atomic;
+// m_stop is a manual-reset event.
 
 #include <windows.h>
 
@@ -18,6 +20,7 @@
 #include <functional>
 
 #include "base/handles.h"
+#include "pin/stall_deadline.h"
 
 namespace kv20x {
 
@@ -49,8 +52,7 @@ private:
 
     std::function<DWORD()> m_boundMs;
     std::function<void()> m_action;
-    std::atomic<ULONGLONG> m_lastFrame{0};
-    std::atomic<bool> m_reading{false};
+    StallDeadline m_deadline;
     std::atomic<bool> m_fired{false};
     UniqueHandle m_stop;
     UniqueHandle m_thread;

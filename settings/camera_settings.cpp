@@ -74,6 +74,18 @@ std::int64_t LongestFrameDuration100ns(SizeMode size)
     return FrameDuration100ns(size, 0, 4000);
 }
 
+int SpeedForFrameTime(SizeMode size, std::uint16_t exposureRows, std::int64_t requested100ns)
+{
+    if (requested100ns <= 0)
+        return -1;
+    const std::int64_t normal = FrameDuration100ns(size, 0, exposureRows);
+    const std::int64_t fast = FrameDuration100ns(size, 1, exposureRows);
+    const auto distance = [requested100ns](std::int64_t d) { return d > requested100ns ? d - requested100ns : requested100ns - d; };
+    const int speed = distance(fast) < distance(normal) ? 1 : 0;
+    const std::int64_t off = distance(speed ? fast : normal);
+    return off * 100 <= requested100ns * kFrameTimeTolerancePercent ? speed : -1;
+}
+
 std::uint32_t StallTimeoutMs(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows)
 {
     constexpr std::int64_t kFloorMs = 3000;

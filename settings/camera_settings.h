@@ -84,6 +84,13 @@ std::int64_t FrameDuration100ns(SizeMode size, std::uint8_t speed, std::uint16_t
 std::int64_t ShortestFrameDuration100ns(SizeMode size);
 std::int64_t LongestFrameDuration100ns(SizeMode size);
 
+// A requested frame time (IAMStreamConfig::SetFormat's AvgTimePerFrame) is
+// met by choosing the clock: the Speed whose frame at this size and exposure
+// is nearest to it, when that frame is within kFrameTimeTolerancePercent of
+// the request; -1 when neither clock comes that near.
+inline constexpr std::int64_t kFrameTimeTolerancePercent = 10;
+int SpeedForFrameTime(SizeMode size, std::uint16_t exposureRows, std::int64_t requested100ns);
+
 // How long a streaming camera may send no whole frame before it counts as
 // stalled: five frames of the current settings, and never under 3 s.
 std::uint32_t StallTimeoutMs(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows);

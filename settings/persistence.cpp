@@ -97,7 +97,8 @@ void LoadParameterGroup(SettingsStore& store, CameraSettings& s)
     Load(k, "b", 0, 255, s.b);
     Load(k, "AutoExposure", 0, 1, s.AutoExposure);
     Load(k, "ExposureTime", 1, 4000, s.ExposureTime);
-    Load(k, "AnalogGain", 1, 80, s.AnalogGain);
+    // From 0: the sensor's lowest gain, where the auto exposure may leave it.
+    Load(k, "AnalogGain", 0, 80, s.AnalogGain);
     Load(k, "AETarget", 40, 200, s.AETarget);
     Load(k, "Gamma", 10, 250, s.Gamma);
     Load(k, "Contrast", 0, 100, s.Contrast);

@@ -12,6 +12,7 @@
 namespace kv20x {
 
 inline constexpr char kBaseKeyPath[] = "Software\\ORBILUX \\KV20X\\dshow";
+inline constexpr std::uint8_t kParameterGroupCount = 4;  // A to D, selected as 0 to 3
 
 // The key of a group: 1 selects B, 2 C, 3 D, anything else A.
 const char* ParameterGroupKeyPath(std::uint8_t paraTeam);

@@ -22,12 +22,12 @@ struct NumericRow {
     int spinMin, spinMax;
 };
 
-constexpr NumericRow kGamma = {IDC_GAMMA_SLIDER, 10, 250, IDC_GAMMA_EDIT, IDC_GAMMA_SPIN, 10, 255};
+constexpr NumericRow kGamma = {IDC_GAMMA_SLIDER, 10, 250, IDC_GAMMA_EDIT, IDC_GAMMA_SPIN, 10, 250};
 constexpr NumericRow kContrast = {IDC_CONTRAST_SLIDER, 0, 100, IDC_CONTRAST_EDIT, IDC_CONTRAST_SPIN, 0, 100};
 constexpr NumericRow kSaturation = {IDC_SATURATION_SLIDER, 0, 255, IDC_SATURATION_EDIT, IDC_SATURATION_SPIN, 0, 255};
 constexpr NumericRow kTarget = {IDC_TARGET_SLIDER, 50, 200, IDC_TARGET_EDIT, IDC_TARGET_SPIN, 50, 200};
 constexpr NumericRow kExposure = {IDC_EXPOSURE_SLIDER, 1, 4000, IDC_EXPOSURE_EDIT, IDC_EXPOSURE_SPIN, 1, 4000};
-constexpr NumericRow kGain = {IDC_GAIN_SLIDER, 1, 80, IDC_GAIN_EDIT, IDC_GAIN_SPIN, 1, 80};
+constexpr NumericRow kGain = {IDC_GAIN_SLIDER, 0, 80, IDC_GAIN_EDIT, IDC_GAIN_SPIN, 0, 80};
 constexpr NumericRow kRed = {IDC_RED_SLIDER, 10, 255, IDC_RED_EDIT, IDC_RED_SPIN, 10, 255};
 constexpr NumericRow kGreen = {IDC_GREEN_SLIDER, 10, 255, IDC_GREEN_EDIT, IDC_GREEN_SPIN, 10, 255};
 constexpr NumericRow kBlue = {IDC_BLUE_SLIDER, 10, 255, IDC_BLUE_EDIT, IDC_BLUE_SPIN, 10, 255};

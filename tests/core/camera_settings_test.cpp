@@ -104,6 +104,29 @@ TEST(CameraSettings, FrameDurationFollowsSizeClockAndExposure)
     EXPECT_EQ(FrameDuration100ns(0, 0, 4000), 3840000);
 }
 
+// 1024 x 768 at 300 rows: 76 ms normal, 42 ms fast; 640 x 480: 45 and 25 ms.
+TEST(CameraSettings, ARequestedFrameTimeChoosesTheNearestClockWithinTenPercent)
+{
+    const struct {
+        SizeMode size;
+        std::uint16_t rows;
+        std::int64_t requested;
+        int speed;
+    } cases[] = {
+        {1, 300, 760000, 0},     {1, 300, 420000, 1},     {1, 300, 10000000 / 13, 0}, {1, 300, 10000000 / 24, 1},
+        {1, 300, 333333, -1},    // 30 frames/s: 42 ms is 26 % off
+        {1, 300, 691000, 0},     {1, 300, 690000, -1},    {1, 300, 844000, 0},        {1, 300, 845000, -1},
+        {1, 300, 382000, 1},     {1, 300, 381000, -1},    {1, 300, 590000, -1},       // between the two
+        {2, 300, 333333, -1},    {2, 300, 250000, 1},     {2, 300, 450000, 0},
+        {0, 300, 10000000 / 12, 1}, {0, 300, 10000000 / 7, 0},
+        {1, 2000, 1920000, 0},   {1, 2000, 1060000, 1},   {1, 2000, 760000, -1},      // a long exposure sets the pace
+        {1, 300, 0, -1},         {1, 300, -5, -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedForFrameTime(c.size, c.rows, c.requested), c.speed)
+            << "size " << c.size << ", " << c.rows << " rows, " << c.requested;
+}
+
 }  // namespace
 }  // namespace kv20x
 

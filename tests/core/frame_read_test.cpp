@@ -27,6 +27,7 @@ public:
     {
         return true;
     }
+    bool ControlTimedOut() const override { return false; }
     bool QueueRead(int slot, void* buffer, std::uint32_t bytes) override
     {
         EXPECT_LT(m_next, m_script.size()) << "more reads queued than scripted";

@@ -123,6 +123,18 @@ cat "$work/fail.txt"
 expect "the tool reports the graph's error" test "$status" -eq 5
 expect "with a message saying so" contains "$work/fail.txt" "failed while recording"
 
+echo "== a camera that does not answer its requests"
+wine_quiet camera_driver fault --hang-controls
+started=$(date +%s%N)
+capture "$work/hang.txt" --seconds 5 --output hang.avi
+status=$?
+took=$((($(date +%s%N) - started) / 1000000))
+cat "$work/hang.txt"
+expect "the tool reports that the camera could not be started" test "$status" -eq 5
+expect "with a message saying so" contains "$work/hang.txt" "could not be started"
+expect "and gives up within seconds, not never (${took} ms)" test "$took" -lt 8000
+wine_quiet camera_driver fault --clear
+
 echo "== a camera unplugged while recording"
 wine_quiet camera_driver fault --clear
 capture "$work/lost.txt" --seconds 20 --output lost.avi &
@@ -147,7 +159,7 @@ expect "the tool lists the properties" test "$status" -eq 0
 expect "gamma set through IAMVideoProcAmp" grep -Eq "Gamma +10 .. 250 +default 100 +value 180" "$work/controls.txt"
 expect "contrast set through IAMVideoProcAmp" grep -Eq "Contrast +0 .. 100 +default 30 +value 55" "$work/controls.txt"
 # The example left the auto exposure off, and the settings in force are kept.
-expect "gain with its auto flag" grep -Eq "Gain +1 .. 80 +default 20 +value 20 +auto-capable, manual" "$work/controls.txt"
+expect "gain with its auto flag" grep -Eq "Gain +0 .. 80 +default 20 +value 20 +auto-capable, manual" "$work/controls.txt"
 expect "exposure in log2 seconds" grep -Eq "Exposure \(log2 s\) +-12 .. -2 " "$work/controls.txt"
 expect "mains frequency through IKsPropertySet" contains "$work/controls.txt" "60 Hz"
 expect "no property the camera lacks" test "$(grep -c "Brightness\|Zoom\|Focus" "$work/controls.txt")" -eq 0

@@ -26,6 +26,7 @@ public:
         *returned = 0;
         return false;
     }
+    bool ControlTimedOut() const override { return false; }
     bool QueueRead(int slot, void* buffer, std::uint32_t bytes) override
     {
         if (slot < 0 || slot >= kReadSlots || m_queued[slot])

@@ -123,13 +123,24 @@ public:
     }
     // Every run's first sample starts at 0 again. Between runs only.
     void NewRun() { m_lastStop = -1; }
+    // Pictures of width x height are checked for the test chart, upright;
+    // 0 x 0 checks none. Between runs only.
+    void CheckUpright(int width, int height)
+    {
+        m_width = width;
+        m_height = height;
+    }
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override
     {
         REFERENCE_TIME start = 0, stop = 0;
         const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
         const bool first = m_lastStop < 0;
-        if (sample->GetActualDataLength() != m_bytes || !timed || stop <= start ||
-            (first ? start != 0 : start != m_lastStop) || sample->IsSyncPoint() != S_OK)
+        bool bad = sample->GetActualDataLength() != m_bytes || !timed || stop <= start ||
+                   (first ? start != 0 : start != m_lastStop) || sample->IsSyncPoint() != S_OK;
+        BYTE* picture = nullptr;
+        if (!bad && m_width > 0 && SUCCEEDED(sample->GetPointer(&picture)))
+            bad = !ChartUpright(picture);
+        if (bad)
             ++faults;
         m_lastStop = stop;
         ++received;
@@ -154,8 +165,44 @@ public:
     std::atomic<long> received{0};
     std::atomic<long> faults{0};
     std::atomic<long> endOfStream{0};
+    std::atomic<long> upright{0};  // pictures whose marker stood apart from the ground
 
 private:
+    // The one colour of a box given in thousandths of the upright picture
+    // (the sample's rows are bottom-up), or -1 when its pixels differ.
+    long BoxColour(const BYTE* picture, int u0, int v0, int u1, int v1) const
+    {
+        long colour = -1;
+        for (int v = v0 * m_height / 1000; v < v1 * m_height / 1000; v += 3) {
+            const BYTE* row = picture + static_cast<size_t>(m_height - 1 - v) * m_width * 3;
+            for (int u = u0 * m_width / 1000; u < u1 * m_width / 1000; u += 3) {
+                const long pixel = row[u * 3] | row[u * 3 + 1] << 8 | row[u * 3 + 2] << 16;
+                if (colour >= 0 && pixel != colour)
+                    return -1;
+                colour = pixel;
+            }
+        }
+        return colour;
+    }
+    // The chart: a uniform grey ground, with a uniform white marker at the
+    // top left. Every setting maps one raw colour to one picture colour, so
+    // the ground looks the same at the top right and the bottom left, and a
+    // flipped, mirrored, torn or garbled picture breaks that. The marker
+    // tells upright from upside down where the settings leave white and grey
+    // apart.
+    bool ChartUpright(const BYTE* picture)
+    {
+        const long marker = BoxColour(picture, 45, 60, 115, 150);
+        const long topRight = BoxColour(picture, 885, 60, 955, 150);
+        const long bottomLeft = BoxColour(picture, 45, 910, 115, 980);
+        if (marker < 0 || topRight < 0 || topRight != bottomLeft)
+            return false;
+        if (marker != topRight)
+            ++upright;
+        return true;
+    }
+
+    int m_width = 0, m_height = 0;
     long m_bytes = 0;
     REFERENCE_TIME m_lastStop = -1;  // worker only; -1: the run's first sample is next
 };

@@ -59,7 +59,7 @@ TYPED_TEST_P(PersistenceTest, StoredValuesOutOfRangeAreClamped)
     this->fixture.PutDword(kGroupA, "Gamma", 0);
     this->fixture.PutDword(kGroupA, "AETarget", 0xFFFFFFFF);
     this->fixture.PutDword(kGroupA, "eKV20XSize", 7);
-    this->fixture.PutDword(kGroupA, "AnalogGain", 0);
+    this->fixture.PutDword(kGroupA, "AnalogGain", 81);
     this->fixture.PutDword(kGroupA, "Contrast", 101);
     this->fixture.PutDword(kGroupA, "VFlip", 2);
     this->fixture.PutDword(kGroupA, "r", 256);
@@ -70,7 +70,7 @@ TYPED_TEST_P(PersistenceTest, StoredValuesOutOfRangeAreClamped)
     EXPECT_EQ(s.Gamma, 10);
     EXPECT_EQ(s.AETarget, 200);
     EXPECT_EQ(s.eKV20XSize, 2);
-    EXPECT_EQ(s.AnalogGain, 1);
+    EXPECT_EQ(s.AnalogGain, 80);
     EXPECT_EQ(s.Contrast, 100);
     EXPECT_EQ(s.VFlip, 1);
     EXPECT_EQ(s.r, 255);

@@ -42,6 +42,7 @@ public:
     {
         return false;
     }
+    bool ControlTimedOut() const override { return false; }
     bool QueueRead(int, void*, std::uint32_t) override { return false; }
     bool WaitRead(int, std::uint32_t*) override { return false; }
     void CancelReads() override {}

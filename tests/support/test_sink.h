@@ -1,7 +1,7 @@
 #pragma once
 // An input pin written in the test, for what Wine's own filters cannot
 // show: it counts end-of-stream notices, can refuse samples, and can hand
-// out an allocator whose buffers are smaller than it claims.
+// out an allocator whose buffers are smaller or larger than it claims.
 
 #include <windows.h>
 #include <dshow.h>
@@ -20,7 +20,7 @@ namespace kv20x::test {
 using Microsoft::WRL::ComPtr;
 
 // An allocator that reports the buffer size asked for but makes its buffers
-// `shortBy` bytes smaller.
+// `shortBy` bytes smaller (larger, when it is negative).
 class ShortAllocator final : public IMemAllocator {
 public:
     explicit ShortAllocator(long shortBy) : m_shortBy(shortBy)
@@ -88,7 +88,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override
     {
-        if (shortBy > 0) {
+        if (shortBy != 0) {
             *allocator = new ShortAllocator(shortBy);
             return S_OK;
         }

@@ -166,20 +166,25 @@ TEST_F(CameraControl, ParameterGroups)
     EXPECT_EQ(gamma, 60);
 }
 
-TEST_F(CameraControl, AnUnusualGroupIsGroupAUntilTheNextStartClampsIt)
+TEST_F(CameraControl, AGroupBeyondDIsRefusedAndChangesNothing)
 {
-    ASSERT_EQ(FilterControl()->SelectParameterGroup(5), S_OK);
-    BYTE group = 0;
-    FilterControl()->GetParameterGroup(&group);
-    EXPECT_EQ(group, 5);
+    ASSERT_EQ(FilterControl()->SelectParameterGroup(1), S_OK);
     ASSERT_EQ(FilterControl()->SetContrast(55), S_OK);
-    ASSERT_EQ(FilterControl()->SaveSettings(), S_OK);
-    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshow", "ParaTeam"), 5);
-    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshow", "Contrast"), 55);
+    for (BYTE refused : {4, 5, 255}) {
+        EXPECT_EQ(FilterControl()->SelectParameterGroup(refused), E_INVALIDARG) << int(refused);
+        EXPECT_EQ(PinControl()->SelectParameterGroup(refused), E_INVALIDARG) << int(refused);
+    }
+    BYTE group = 0, contrast = 0;
+    FilterControl()->GetParameterGroup(&group);
+    FilterControl()->GetContrast(&contrast);
+    EXPECT_EQ(group, 1);
+    EXPECT_EQ(contrast, 55) << "nothing was loaded";
     ReleaseEverything();
+    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshow", "ParaTeam"), 1);
+    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshowB", "Contrast"), 55);
     CreateFilter();
     FilterControl()->GetParameterGroup(&group);
-    EXPECT_EQ(group, 3);
+    EXPECT_EQ(group, 1) << "the next session finds the same group";
 }
 
 TEST_F(CameraControl, ASwitchWhileStreamingActsOnTheCameraAtOnce)

@@ -299,6 +299,68 @@ TEST_P(CapturePin, ACameraThatGoesSilentEndsTheStreamWithATimeOut)
     EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
 }
 
+// A camera that stops answering control requests while frames still come:
+// the request is withdrawn after its time limit, the stream ends as for a
+// stall, and the stop is prompt.
+TEST_P(CapturePin, ACameraThatStopsAnsweringRequestsEndsTheStreamWithATimeOut)
+{
+    TurnAutoExposureOff();
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    ASSERT_TRUE(sink.WaitForSamples(2));
+    camera->SetFaults(simcam::kFaultHangControl);
+    // The user moves the exposure: the write is not answered.
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(PinControl()->SetExposure(FALSE, 100, 400, 20), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(DevicePort::kControlTimeoutMs + 500));
+    LONG_PTR code = 0;
+    EXPECT_TRUE(sinkGraph.HasEvent(EC_ERRORABORT, milliseconds(5000), &code));
+    EXPECT_EQ(static_cast<HRESULT>(code), HRESULT_FROM_WIN32(ERROR_TIMEOUT));
+    EXPECT_EQ(sink.endOfStream, 1);
+    EXPECT_FALSE(sinkGraph.Saw(EC_DEVICE_LOST)) << "a camera that sends frames is there";
+    const auto stopping = std::chrono::steady_clock::now();
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, milliseconds(1000));
+
+    camera->SetFaults(0);
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    EXPECT_TRUE(sink.WaitForSamples(sink.ReceivedCount() + 3)) << "the next start has a fresh handle";
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+}
+
+// The pump is inside the auto exposure's register write, holding the
+// device lock, when the camera stops answering; the stop comes then.
+TEST_P(CapturePin, StopReturnsWithinASecondWhileThePumpWaitsForTheCamera)
+{
+    ASSERT_EQ(PinControl()->SetExposure(TRUE, 200, 300, 20), S_OK);  // far from the target: a write every frame
+    UniqueHandle held(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    camera->OnControlHeld([&held] { ::SetEvent(held.get()); });
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    ASSERT_TRUE(sink.WaitForSamples(1));
+    camera->SetFaults(simcam::kFaultHangControl);
+    ASSERT_EQ(::WaitForSingleObject(held.get(), 5000), WAIT_OBJECT_0);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, milliseconds(1000));
+    EXPECT_FALSE(camera->Streaming() && camera->OpenPorts() > 0) << "the camera was closed";
+    camera->OnControlHeld(nullptr);
+    camera->SetFaults(0);
+}
+
+// A downstream allocator with larger buffers than a picture: each sample
+// says how much of its buffer the picture fills.
+TEST_P(CapturePin, SamplesCarryThePictureLengthInLargerBuffers)
+{
+    sink.shortBy = -4096;
+    ConnectToSink();
+    ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+    ASSERT_TRUE(sink.WaitForSamples(3));
+    EXPECT_EQ(sinkGraph.control->Stop(), S_OK);
+    for (const auto& sample : sink.ReceivedSamples())
+        EXPECT_EQ(sample.length, static_cast<long>(SizeModeImageBytes(1)));
+}
+
 TEST_P(CapturePin, ADownstreamFilterThatHoldsThePumpIsNoStall)
 {
     // The first delivery is held for longer than the stall bound: the

@@ -246,6 +246,72 @@ TEST_F(Module, AnUnregisterThatFailsHalfWayStillRemovesTheDeviceEntry)
     ::FreeLibrary(module);
 }
 
+enum class ThreadKind { NoCom, SingleThreaded, MultiThreaded };
+struct EntryCall {
+    HRESULT(STDAPICALLTYPE* entry)();
+    ThreadKind kind;
+    HRESULT result;
+    bool comStillThere;  // the caller's own COM, as it was, afterwards
+};
+
+DWORD WINAPI CallEntryOnThisThread(LPVOID context)
+{
+    auto& c = *static_cast<EntryCall*>(context);
+    if (c.kind != ThreadKind::NoCom)
+        ::CoInitializeEx(nullptr, c.kind == ThreadKind::SingleThreaded ? COINIT_APARTMENTTHREADED : COINIT_MULTITHREADED);
+    c.result = c.entry();
+    // The caller's apartment is left as it was: no COM stays no COM, and an
+    // apartment is still this thread's.
+    APTTYPE type;
+    APTTYPEQUALIFIER qualifier;
+    const HRESULT apartment = ::CoGetApartmentType(&type, &qualifier);
+    c.comStillThere = c.kind == ThreadKind::NoCom
+                          ? apartment == CO_E_NOTINITIALIZED
+                          : SUCCEEDED(apartment) && (type == APTTYPE_MTA) == (c.kind == ThreadKind::MultiThreaded);
+    if (c.kind != ThreadKind::NoCom)
+        ::CoUninitialize();
+    return 0;
+}
+
+// An installer may call the entry points from a thread without COM, or in
+// either kind of apartment: each does its whole work every time.
+TEST_F(Module, RegistrationIsWholeFromThreadsOfEveryKind)
+{
+    HMODULE module = ::LoadLibraryA(ModulePath().c_str());
+    ASSERT_NE(module, nullptr);
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    const auto registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
+    const auto unregisterServer =
+        reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllUnregisterServer")));
+    // The mapper names the entry after the friendly name.
+    constexpr char kDeviceEntry[] = "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Quorl T5R 3.1M Camera";
+    const auto onFreshThread = [](Entry entry, ThreadKind kind) {
+        EntryCall call{entry, kind, E_UNEXPECTED, false};
+        HANDLE thread = ::CreateThread(nullptr, 0, CallEntryOnThisThread, &call, 0, nullptr);
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        return call;
+    };
+    using Kind = ThreadKind;
+    for (Kind registering : {Kind::NoCom, Kind::SingleThreaded, Kind::MultiThreaded}) {
+        for (Kind unregistering : {Kind::NoCom, Kind::MultiThreaded, Kind::SingleThreaded}) {
+            SCOPED_TRACE(testing::Message() << "register " << int(registering) << ", unregister " << int(unregistering));
+            const EntryCall reg = onFreshThread(registerServer, registering);
+            EXPECT_EQ(reg.result, S_OK);
+            EXPECT_TRUE(reg.comStillThere);
+            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kFilterKey));
+            EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kDeviceEntry)) << "the device entry too";
+            const EntryCall unreg = onFreshThread(unregisterServer, unregistering);
+            EXPECT_EQ(unreg.result, S_OK);
+            EXPECT_TRUE(unreg.comStillThere);
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kFilterKey));
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceEntry)) << "no camera left listed";
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLegacyFilterInstance));
+        }
+    }
+    ::FreeLibrary(module);
+}
+
 class ClassObjects : public Module {
 protected:
     void SetUp() override

@@ -281,6 +281,72 @@ TEST_F(OutputFormats, SetFormatThatCannotReconnectReportsTheFailureAndKeepsTheCo
     FreeMediaType(connected);
 }
 
+// 640 x 480 at 300 rows: 45 ms a frame on the normal clock, 25 ms on the fast.
+TEST_F(OutputFormats, SetFormatSetsTheFrameRateItIsAskedFor)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    ASSERT_EQ(FilterControl()->SetExposure(FALSE, 100, 300, 20), S_OK);
+    const auto withRate = [](REFERENCE_TIME frameTime) {
+        CMediaType type = Rgb24(640, 480);
+        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = frameTime;
+        return type;
+    };
+    const auto speed = [this] {
+        BYTE s = 9;
+        PinControl()->GetSpeed(&s);
+        return s;
+    };
+    const auto formatFrameTime = [config] {
+        AM_MEDIA_TYPE* current = nullptr;
+        EXPECT_EQ(config->GetFormat(&current), S_OK);
+        const REFERENCE_TIME t = current ? Info(current)->AvgTimePerFrame : -1;
+        DeleteMediaType(current);
+        return t;
+    };
+    const struct {
+        REFERENCE_TIME requested;
+        HRESULT result;
+        int speedAfter;
+    } steps[] = {
+        {10000000 / 40, S_OK, 1},   // 40 frames/s: the fast clock
+        {0, S_OK, 1},               // no preference: the rate stays
+        {10000000 / 22, S_OK, 0},   // 22 frames/s: the normal clock (45 ms)
+        {10000000 / 30, E_INVALIDARG, 0},  // 30 frames/s: neither clock comes within 10 %
+        {10000000 / 5, E_INVALIDARG, 0},
+        {260000, S_OK, 1},          // 26 ms: the fast clock's 25 ms is near enough
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.requested);
+        CMediaType type = withRate(step.requested);
+        EXPECT_EQ(config->SetFormat(&type), step.result);
+        EXPECT_EQ(speed(), step.speedAfter);
+        EXPECT_EQ(formatFrameTime(), FrameDuration100ns(2, static_cast<std::uint8_t>(step.speedAfter), 300))
+            << "GetFormat shows the rate in force";
+    }
+
+    // Connected and stopped: the connection is made again with the new rate,
+    // and the samples are stamped with it.
+    CMediaType normal = withRate(450000);
+    ASSERT_EQ(config->SetFormat(&normal), S_OK);
+    ConnectToGrabber();
+    CMediaType fast = withRate(250000);
+    ASSERT_EQ(config->SetFormat(&fast), S_OK);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(Info(&connected)->AvgTimePerFrame, FrameDuration100ns(2, 1, 300));
+    EXPECT_EQ(Info(&connected)->bmiHeader.biWidth, 640);
+    FreeMediaType(connected);
+    collector.Clear();
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(2));
+    CMediaType refusedWhileRunning = withRate(450000);
+    EXPECT_EQ(config->SetFormat(&refusedWhileRunning), VFW_E_WRONG_STATE);
+    grabberGraph.control->Stop();
+    const auto samples = collector.Samples();
+    EXPECT_EQ(samples[1].stop - samples[1].start, FrameDuration100ns(2, 1, 300));
+    EXPECT_EQ(camera->Register(10), 0x8000) << "the sensor ran on the fast clock";
+}
+
 TEST_F(OutputFormats, BufferSizing)
 {
     ConnectToGrabber();

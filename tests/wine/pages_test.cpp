@@ -217,19 +217,21 @@ TEST_F(SetupPage, DraggingGammaSendsEveryPosition)
 TEST_F(SetupPage, TypedNumbersAreSentWithinTheSpinRange)
 {
     host.Type(IDC_GAMMA_EDIT, L"251");
-    EXPECT_EQ(Sent(), Calls{"SetGamma(251)"});
+    EXPECT_EQ(Sent(), Calls{"SetGamma(250)"}) << "the range the standard interface and the stored value have";
     EXPECT_EQ(host.SliderAt(IDC_GAMMA_SLIDER), 250) << "the slider stops at 250";
     host.Type(IDC_GAMMA_EDIT, L"300");
-    EXPECT_EQ(Sent(), Calls{"SetGamma(255)"}) << "never the low byte of 300, 44";
+    EXPECT_EQ(Sent(), Calls{"SetGamma(250)"}) << "never the low byte of 300, 44";
     EXPECT_EQ(host.Box(IDC_GAMMA_EDIT), 300u) << "the box keeps what the user typed";
     host.Type(IDC_GAMMA_EDIT, L"");
     EXPECT_EQ(Sent(), Calls{"SetGamma(10)"});
     host.Click(IDC_AUTO_EXPOSURE);
     Sent();
     host.Type(IDC_GAIN_EDIT, L"0");
-    EXPECT_EQ(Sent(), Calls{"SetExposure(0,100,300,1)"}) << "never a gain of 0";
+    EXPECT_EQ(Sent(), Calls{"SetExposure(0,100,300,0)"}) << "the sensor's lowest gain, as auto exposure may choose";
+    host.Type(IDC_GAIN_EDIT, L"81");
+    EXPECT_EQ(Sent(), Calls{"SetExposure(0,100,300,80)"});
     host.Type(IDC_EXPOSURE_EDIT, L"70000");
-    EXPECT_EQ(Sent(), Calls{"SetExposure(0,100,4000,1)"});
+    EXPECT_EQ(Sent(), Calls{"SetExposure(0,100,4000,80)"});
     host.Type(IDC_RED_EDIT, L"5");
     EXPECT_EQ(Sent(), Calls{"SetWhiteBalance(0,10,64,122)"});
 }

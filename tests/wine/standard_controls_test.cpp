@@ -63,7 +63,7 @@ TEST_F(StandardControls, RangesAndDefaultsAreThoseOfTheSettings)
         {VideoProcAmp_Gamma, 10, 250, 100, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_Saturation, 0, 255, 100, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_ColorEnable, 0, 1, 1, VideoProcAmp_Flags_Manual},
-        {VideoProcAmp_Gain, 1, 80, 20, VideoProcAmp_Flags_Auto | VideoProcAmp_Flags_Manual},
+        {VideoProcAmp_Gain, 0, 80, 20, VideoProcAmp_Flags_Auto | VideoProcAmp_Flags_Manual},
     };
     for (const auto& e : expected) {
         SCOPED_TRACE(e.property);
@@ -164,7 +164,7 @@ TEST_F(StandardControls, RefusedValuesChangeNothing)
         {VideoProcAmp_Gamma, 251, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_Saturation, 256, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_ColorEnable, 2, VideoProcAmp_Flags_Manual},
-        {VideoProcAmp_Gain, 0, VideoProcAmp_Flags_Manual},
+        {VideoProcAmp_Gain, -1, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_Gain, 81, VideoProcAmp_Flags_Manual},
         {VideoProcAmp_Contrast, 50, VideoProcAmp_Flags_Auto},  // no auto contrast
         {VideoProcAmp_Contrast, 50, 0},
@@ -188,6 +188,62 @@ TEST_F(StandardControls, RefusedValuesChangeNothing)
     camera_->Get(CameraControl_Exposure, &value, &flags);
     EXPECT_EQ(value, def);
     EXPECT_EQ(flags, CameraControl_Flags_Auto);
+}
+
+// Whatever IKV20X stored (it keeps any byte or word it is given) and
+// wherever the auto exposure drove the gain, Get reports a value inside
+// GetRange, and a Set of it succeeds: "switch to manual at the current value".
+TEST_F(StandardControls, EveryGetLiesInItsRangeAndASetOfItSucceeds)
+{
+    const struct {
+        BYTE gamma, contrast, saturation;
+        WORD rows, gain;
+    } states[] = {
+        {100, 30, 100, 300, 20}, {0, 255, 0, 1, 0}, {255, 101, 255, 65535, 200}, {9, 0, 1, 4000, 80},
+        {251, 100, 128, 0, 81},
+    };
+    const long procAmpProperties[] = {VideoProcAmp_Contrast, VideoProcAmp_Gamma, VideoProcAmp_Saturation,
+                                      VideoProcAmp_ColorEnable, VideoProcAmp_Gain};
+    for (const auto& state : states) {
+        for (BOOL autoExposure : {TRUE, FALSE}) {
+            SCOPED_TRACE(testing::Message() << "gamma " << int(state.gamma) << " gain " << state.gain << " rows "
+                                            << state.rows << " auto " << autoExposure);
+            ASSERT_EQ(FilterControl()->SetGamma(state.gamma), S_OK);
+            ASSERT_EQ(FilterControl()->SetContrast(state.contrast), S_OK);
+            ASSERT_EQ(FilterControl()->SetColorEnhancement(TRUE, state.saturation), S_OK);
+            ASSERT_EQ(FilterControl()->SetExposure(autoExposure, 100, state.rows, state.gain), S_OK);
+            for (long property : procAmpProperties) {
+                long min = 0, max = 0, step = 0, def = 0, caps = 0, value = -1, flags = 0;
+                ASSERT_EQ(procAmp->GetRange(property, &min, &max, &step, &def, &caps), S_OK);
+                ASSERT_EQ(procAmp->Get(property, &value, &flags), S_OK);
+                EXPECT_GE(value, min) << property;
+                EXPECT_LE(value, max) << property;
+                EXPECT_EQ(procAmp->Set(property, value, VideoProcAmp_Flags_Manual), S_OK) << property;
+            }
+            long min = 0, max = 0, step = 0, def = 0, caps = 0, value = 0, flags = 0;
+            ASSERT_EQ(camera_->GetRange(CameraControl_Exposure, &min, &max, &step, &def, &caps), S_OK);
+            ASSERT_EQ(camera_->Get(CameraControl_Exposure, &value, &flags), S_OK);
+            EXPECT_GE(value, min);
+            EXPECT_LE(value, max);
+            EXPECT_EQ(camera_->Set(CameraControl_Exposure, value, CameraControl_Flags_Manual), S_OK);
+        }
+    }
+    // The auto exposure's lowest gain is the range's bottom, and is kept as it is.
+    ASSERT_EQ(FilterControl()->SetExposure(TRUE, 100, 300, 0), S_OK);
+    long value = -1, flags = 0;
+    ASSERT_EQ(procAmp->Get(VideoProcAmp_Gain, &value, &flags), S_OK);
+    EXPECT_EQ(value, 0);
+    EXPECT_EQ(flags, VideoProcAmp_Flags_Auto);
+    ASSERT_EQ(procAmp->Set(VideoProcAmp_Gain, value, VideoProcAmp_Flags_Manual), S_OK);
+    ReleaseInterfaces();
+    ReleaseEverything();
+    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshow", "AnalogGain"), 0);
+    CreateFilter();
+    BOOL autoExposure = TRUE;
+    BYTE target = 0;
+    WORD rows = 0, gain = 9;
+    FilterControl()->GetExposure(&autoExposure, &target, &rows, &gain);
+    EXPECT_EQ(gain, 0) << "a saved 0 reloads as 0";
 }
 
 TEST_F(StandardControls, ExposureRoundTripsAtEverySizeAndSpeed)
@@ -234,14 +290,51 @@ TEST_F(StandardControls, MainsFrequencyThroughTheKernelStreamingProperty)
     FilterControl()->GetPowerFrequency(&fiftyHertz);
     EXPECT_FALSE(fiftyHertz);
 
-    // The same structure as instance data, as some callers pass it.
+    // Instance data of every shape callers pass: the whole structure
+    // (Chromium), the bytes after the KSPROPERTY header (the kernel-streaming
+    // proxy's convention: 12 or 16 of them), or a few bytes of anything.
     KSPROPERTY_VIDEOPROCAMP_S instance = data;
+    const auto* afterHeader = reinterpret_cast<BYTE*>(&instance) + sizeof(KSPROPERTY);
+    const struct {
+        void* bytes;
+        DWORD count;
+    } shapes[] = {{&instance, sizeof instance}, {const_cast<BYTE*>(afterHeader), 12},
+                  {const_cast<BYTE*>(afterHeader), 16}, {&instance, 4}, {&instance, 0}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(shape.count);
+        data.Value = data.Value == 1 ? 2 : 1;
+        ASSERT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, shape.bytes,
+                                  shape.count, &data, sizeof data),
+                  S_OK);
+        FilterControl()->GetPowerFrequency(&fiftyHertz);
+        EXPECT_EQ(fiftyHertz, data.Value == 1);
+        KSPROPERTY_VIDEOPROCAMP_S back{};
+        DWORD got = 0;
+        ASSERT_EQ(properties->Get(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, shape.bytes,
+                                  shape.count, &back, sizeof back, &got),
+                  S_OK);
+        EXPECT_EQ(back.Value, data.Value);
+    }
     data.Value = 1;
-    ASSERT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, &instance,
-                              sizeof instance, &data, sizeof data),
+    ASSERT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, &data,
+                              sizeof data),
               S_OK);
-    FilterControl()->GetPowerFrequency(&fiftyHertz);
-    EXPECT_TRUE(fiftyHertz);
+
+    // The size query (no data), and buffers too short.
+    DWORD needed = 0;
+    EXPECT_EQ(properties->Get(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, nullptr, 0,
+                              &needed),
+              S_OK);
+    EXPECT_EQ(needed, sizeof(KSPROPERTY_VIDEOPROCAMP_S));
+    EXPECT_EQ(properties->Get(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, nullptr, 0,
+                              nullptr),
+              E_POINTER);
+    KSPROPERTY_VIDEOPROCAMP_S small{};
+    EXPECT_EQ(properties->Get(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, &small, 8,
+                              &needed),
+              E_INVALIDARG);
+    EXPECT_EQ(properties->Set(kVideoProcAmpSet, KSPROPERTY_VIDEOPROCAMP_POWERLINE_FREQUENCY, nullptr, 0, nullptr, 0),
+              E_POINTER);
 
     for (LONG refused : {0L, 3L, 7L}) {
         data.Value = refused;
@@ -300,16 +393,30 @@ TEST_F(StandardControls, FlipsAndFrameRatesThroughVideoControl)
         LONGLONG fastest = 0;
         ASSERT_EQ(video->GetMaxAvailableFrameRate(out, index, streamCaps.MaxOutputSize, &fastest), S_OK);
         EXPECT_EQ(fastest, streamCaps.MinFrameInterval);
+        // The rates SetFormat can set: both clocks at the current exposure.
         long count = 0;
+        ASSERT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, &count, nullptr), S_OK);
+        EXPECT_EQ(count, 2) << "the count alone, for a null list";
         LONGLONG* list = nullptr;
         ASSERT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, &count, &list), S_OK);
-        ASSERT_EQ(count, 3);
+        ASSERT_EQ(count, 2);
         EXPECT_EQ(list[0], streamCaps.MinFrameInterval);
         EXPECT_EQ(list[1], current);
-        EXPECT_EQ(list[2], streamCaps.MaxFrameInterval);
         ::CoTaskMemFree(list);
+        for (LONGLONG rate : {FrameDuration100ns(index, 1, 300), current}) {
+            AM_MEDIA_TYPE* settable = nullptr;
+            ASSERT_EQ(config->GetStreamCaps(index, &settable, reinterpret_cast<BYTE*>(&streamCaps)), S_OK);
+            reinterpret_cast<VIDEOINFOHEADER*>(settable->pbFormat)->AvgTimePerFrame = rate;
+            EXPECT_EQ(config->SetFormat(settable), S_OK) << "every listed rate can be set";
+            DeleteMediaType(settable);
+        }
+        ASSERT_EQ(FilterControl()->SetSpeed(0), S_OK);
+        list = nullptr;
         EXPECT_EQ(video->GetFrameRateList(out, index, SIZE{800, 600}, &count, &list), E_INVALIDARG);
+        EXPECT_EQ(list, nullptr);
+        EXPECT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, nullptr, &list), E_POINTER);
     }
+    ASSERT_EQ(FilterControl()->SetVideoSize(1), S_OK);
     LONGLONG duration = 0;
     EXPECT_EQ(video->GetCurrentActualFrameRate(out, &duration), VFW_E_NOT_CONNECTED);
 

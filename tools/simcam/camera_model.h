@@ -31,6 +31,7 @@ enum FaultFlags : uint32_t {
     kFaultFailControl = 1u << 1,    // every control request fails in the driver
     kFaultVanished = 1u << 2,       // the camera is gone: control requests and reads fail
     kFaultJoinMidFrame = 1u << 3,   // the first frame after a stream start is joined half-way
+    kFaultHangControl = 1u << 4,    // control requests are never answered: the host holds them until cancelled
 };
 
 // Faults aimed at one transmitted frame, counted from 0 at each stream start.

@@ -53,3 +53,8 @@ extern "C" void simcam_model_configure(void* model, const SimcamFaultConfig* con
     if (config->chipVersion != 0)
         camera->chipVersion = static_cast<uint16_t>(config->chipVersion);
 }
+
+extern "C" int simcam_model_controls_hang(const void* model)
+{
+    return (static_cast<const CameraModel*>(model)->faults & kFaultHangControl) != 0 ? 1 : 0;
+}

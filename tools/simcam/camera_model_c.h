@@ -43,6 +43,8 @@ int simcam_model_control(void *model, uint32_t code, const uint8_t *input, uint3
 int simcam_model_read(void *model, uint8_t *destination, uint32_t length, uint64_t nowUs, uint32_t *bytes,
                       uint64_t *readyAtUs);
 void simcam_model_configure(void *model, const SimcamFaultConfig *config);
+/* Nonzero while control requests go unanswered (the driver holds them). */
+int simcam_model_controls_hang(const void *model);
 
 #ifdef __cplusplus
 }

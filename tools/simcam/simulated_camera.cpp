@@ -35,7 +35,7 @@ public:
     bool Control(std::uint32_t code, const void* input, std::uint32_t inputBytes, void* output,
                  std::uint32_t outputBytes, std::uint32_t* bytesReturned) override
     {
-        std::lock_guard lock(m_camera->m_mutex);
+        std::unique_lock lock(m_camera->m_mutex);
         *bytesReturned = 0;
         LogEntry entry{LogKind::Control};
         entry.code = code;
@@ -45,6 +45,25 @@ public:
             entry.request = in[4];
             entry.value = static_cast<uint16_t>(in[6] | in[7] << 8);
             entry.index = static_cast<uint16_t>(in[8] | in[9] << 8);
+        }
+        if (m_unanswered) {
+            m_camera->m_log.push_back(entry);  // fails at once, as the Win32 port's do
+            return false;
+        }
+        // A camera that does not answer: the request waits, as the driver
+        // would hold it, until the port's time limit withdraws it (or the
+        // fault is cleared, when it is answered late).
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kControlTimeoutMs);
+        const auto hanging = [this] { return (m_camera->m_model->faults & kFaultHangControl) != 0; };
+        if (hanging() && m_camera->m_onControlHeld)
+            m_camera->m_onControlHeld();
+        while (hanging() && m_camera->m_changed.wait_until(lock, limit) != std::cv_status::timeout) {
+        }
+        if (hanging()) {
+            m_unanswered = true;
+            entry.hung = true;
+            m_camera->m_log.push_back(entry);
+            return false;
         }
         uint8_t reply[3] = {0, 0, 0};
         uint32_t returned = 0;
@@ -88,6 +107,12 @@ public:
         m_slots[slot] = Slot{};
         *bytesTransferred = done.transferred;
         return done.state == SlotState::Done;
+    }
+
+    bool ControlTimedOut() const override
+    {
+        std::lock_guard lock(m_camera->m_mutex);
+        return m_unanswered;
     }
 
     void CancelReads() override
@@ -165,6 +190,7 @@ private:
     std::shared_ptr<SimulatedCamera> m_camera;
     bool m_open = false;
     bool m_cancelled = false;
+    bool m_unanswered = false;  // a control request went unanswered: every later one fails
     Slot m_slots[kReadSlots];
     int m_order[kReadSlots] = {};  // queued slots, oldest first, as a ring
     int m_first = 0;
@@ -255,6 +281,12 @@ void SimulatedCamera::OnReadFailure(std::function<void()> callback)
 {
     std::lock_guard lock(m_mutex);
     m_onReadFailure = std::move(callback);
+}
+
+void SimulatedCamera::OnControlHeld(std::function<void()> callback)
+{
+    std::lock_guard lock(m_mutex);
+    m_onControlHeld = std::move(callback);
 }
 
 std::vector<LogEntry> SimulatedCamera::Log() const

@@ -31,6 +31,7 @@ struct LogEntry {
     uint16_t index = 0;
     uint32_t milliseconds = 0;  // Delay
     bool ok = false;          // the driver call succeeded
+    bool hung = false;        // Control: unanswered until the port withdrew it
     uint8_t status = 0;       // status byte of a vendor request that returns one
 };
 
@@ -66,6 +67,9 @@ public:
     // Called, under the camera's lock, each time a read fails in the camera
     // (not by cancellation): lets a test wait for exactly that moment.
     void OnReadFailure(std::function<void()> callback);
+    // Called, under the camera's lock, each time a control request starts
+    // waiting for an answer that does not come (kFaultHangControl).
+    void OnControlHeld(std::function<void()> callback);
 
     // Inspection.
     std::vector<LogEntry> Log() const;
@@ -100,6 +104,7 @@ private:
     std::vector<FrameInfo> m_frames;
     int m_openPorts = 0;
     std::function<void()> m_onReadFailure;
+    std::function<void()> m_onControlHeld;
 };
 
 }  // namespace simcam

@@ -4,11 +4,12 @@
  * frames) from the shared camera model, paced by the sensor's programmed
  * frame time. Lets the unmodified module stream on a machine with no camera.
  *
- * Locking: state->lock (a spin lock) guards the model and the queue of
- * pending reads. Reads complete in the order queued, from the pacing thread;
- * completions happen outside the lock. A read leaves the queue exactly once:
- * taken by the pacing thread (after its cancel routine was cleared), by its
- * cancel routine, or by the flush at close.
+ * Locking: state->lock (a spin lock) guards the model, the queue of pending
+ * reads and the list of held control requests. Reads complete in the order
+ * queued, from the pacing thread; completions happen outside the lock. A
+ * pending request leaves its list exactly once: taken by the pacing thread
+ * (after its cancel routine was cleared), by its cancel routine, by the
+ * release of held control requests, or by the flush at close.
  *
  * Wine's device host sends no IRP_MJ_CLEANUP and delivers IRP_MJ_CLOSE while
  * reads are still pending, so CLOSE flushes the file's reads too.
@@ -29,6 +30,7 @@ NTSTATUS NTAPI ZwWaitForSingleObject(HANDLE handle, BOOLEAN alertable, PLARGE_IN
 typedef struct DeviceState {
     KSPIN_LOCK lock;
     LIST_ENTRY reads;
+    LIST_ENTRY heldControls; /* control requests of a camera that does not answer */
     KEVENT wake;
     HANDLE thread;
     volatile LONG stopping;
@@ -62,7 +64,8 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-static VOID NTAPI CancelRead(PDEVICE_OBJECT device, PIRP irp)
+/* The cancel routine of a pending read or held control request. */
+static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
 {
     DeviceState *state = StateOf(device);
     KIRQL irql;
@@ -129,16 +132,17 @@ static VOID NTAPI PacingThread(PVOID context)
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
-/* Completes every pending read of `file` (all when null) as cancelled. */
-static void FlushReads(DeviceState *state, PFILE_OBJECT file)
+/* Completes every request of `list` from `file` (all when null) with
+ * `status`. */
+static void FlushList(DeviceState *state, PLIST_ENTRY list, PFILE_OBJECT file, NTSTATUS status)
 {
     LIST_ENTRY flushed;
     PLIST_ENTRY entry;
     KIRQL irql;
     InitializeListHead(&flushed);
     KeAcquireSpinLock(&state->lock, &irql);
-    entry = state->reads.Flink;
-    while (entry != &state->reads) {
+    entry = list->Flink;
+    while (entry != list) {
         PLIST_ENTRY next = entry->Flink;
         PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
         if ((!file || IoGetCurrentIrpStackLocation(irp)->FileObject == file) && IoSetCancelRoutine(irp, NULL)) {
@@ -150,8 +154,30 @@ static void FlushReads(DeviceState *state, PFILE_OBJECT file)
     KeReleaseSpinLock(&state->lock, irql);
     while (!IsListEmpty(&flushed)) {
         entry = RemoveHeadList(&flushed);
-        Complete(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry), STATUS_CANCELLED, 0);
+        Complete(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry), status, 0);
     }
+}
+
+/* Every pending request of `file` (all when null), as cancelled. */
+static void FlushReads(DeviceState *state, PFILE_OBJECT file)
+{
+    FlushList(state, &state->reads, file, STATUS_CANCELLED);
+    FlushList(state, &state->heldControls, file, STATUS_CANCELLED);
+}
+
+/* Queues a request on `list` as pending, or completes it at once when it was
+ * cancelled already; releases the lock taken at `irql`. */
+static void HoldPending(DeviceState *state, PLIST_ENTRY list, PIRP irp, KIRQL irql)
+{
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, CancelPending);
+    if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
+        KeReleaseSpinLock(&state->lock, irql);
+        Complete(irp, STATUS_CANCELLED, 0);
+        return;
+    }
+    InsertTailList(list, &irp->Tail.Overlay.ListEntry);
+    KeReleaseSpinLock(&state->lock, irql);
 }
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
@@ -170,16 +196,8 @@ static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp)
 {
     DeviceState *state = StateOf(device);
     KIRQL irql;
-    IoMarkIrpPending(irp);
     KeAcquireSpinLock(&state->lock, &irql);
-    IoSetCancelRoutine(irp, CancelRead);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL)) {
-        KeReleaseSpinLock(&state->lock, irql);
-        Complete(irp, STATUS_CANCELLED, 0);
-        return STATUS_PENDING;
-    }
-    InsertTailList(&state->reads, &irp->Tail.Overlay.ListEntry);
-    KeReleaseSpinLock(&state->lock, irql);
+    HoldPending(state, &state->reads, irp, irql);
     KeSetEvent(&state->wake, 0, FALSE);
     return STATUS_PENDING;
 }
@@ -203,6 +221,8 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
         KeAcquireSpinLock(&state->lock, &irql);
         simcam_model_configure(state->model, (const SimcamFaultConfig *)input);
         KeReleaseSpinLock(&state->lock, irql);
+        /* Requests held by a camera that now answers again fail late. */
+        FlushList(state, &state->heldControls, NULL, STATUS_IO_TIMEOUT);
         KeSetEvent(&state->wake, 0, FALSE);
         return Complete(irp, STATUS_SUCCESS, 0);
     }
@@ -210,6 +230,10 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 
     KeAcquireSpinLock(&state->lock, &irql);
+    if (simcam_model_controls_hang(state->model)) {
+        HoldPending(state, &state->heldControls, irp, irql);
+        return STATUS_PENDING;
+    }
     ok = simcam_model_control(state->model, code, input, inputBytes, reply, outputBytes, &returned, NowUs(state));
     KeReleaseSpinLock(&state->lock, irql);
     KeSetEvent(&state->wake, 0, FALSE);
@@ -264,6 +288,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry)
     RtlZeroMemory(state, sizeof *state);
     KeInitializeSpinLock(&state->lock);
     InitializeListHead(&state->reads);
+    InitializeListHead(&state->heldControls);
     KeInitializeEvent(&state->wake, SynchronizationEvent, FALSE);
     state->epoch = KeQueryPerformanceCounter(&state->frequency);
     state->model = ExAllocatePoolWithTag(NonPagedPool, simcam_model_bytes(), POOL_TAG);

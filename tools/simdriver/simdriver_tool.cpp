@@ -1,7 +1,7 @@
 // Installs, removes and steers the simulated camera driver.
 //   kv20xsim install <kv20xsim.sys>   copy into the drivers folder, create and start the service
 //   kv20xsim remove                   stop and delete the service, remove the file
-//   kv20xsim fault [--stall-from N] [--fail-read N] [--vanish] [--clear]
+//   kv20xsim fault [--stall-from N] [--fail-read N] [--vanish] [--hang-controls] [--clear]
 //                                     inject faults into the running camera (N: frames from the stream start)
 
 #include <windows.h>
@@ -17,6 +17,7 @@
 namespace {
 
 constexpr unsigned kFaultVanished = 1u << 2;  // the model's fault flag for a camera that has gone
+constexpr unsigned kFaultHangControl = 1u << 4;  // and for one that no longer answers control requests
 
 std::string DriverPath()
 {
@@ -95,6 +96,8 @@ int Fault(int argc, char** argv)
             config.failRead = std::atoi(argv[++i]);
         else if (option == "--vanish")
             config.faults |= kFaultVanished;
+        else if (option == "--hang-controls")
+            config.faults |= kFaultHangControl;
         else if (option != "--clear") {
             std::fprintf(stderr, "kv20xsim: unknown fault option %s\n", option.c_str());
             return 2;
@@ -124,6 +127,6 @@ int main(int argc, char** argv)
     if (argc >= 2 && std::strcmp(argv[1], "fault") == 0)
         return Fault(argc - 2, argv + 2);
     std::fprintf(stderr, "usage: kv20xsim install <kv20xsim.sys> | remove | fault [--stall-from N] [--fail-read N] "
-                         "[--vanish] [--clear]\n");
+                         "[--vanish] [--hang-controls] [--clear]\n");
     return 2;
 }

@@ -3,6 +3,7 @@
 #include "support/pin_fixture.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "device/device_link.h"
 #include "settings/class_ids.h"
@@ -185,6 +186,30 @@ TEST_F(CameraControl, AGroupBeyondDIsRefusedAndChangesNothing)
     CreateFilter();
     FilterControl()->GetParameterGroup(&group);
     EXPECT_EQ(group, 1) << "the next session finds the same group";
+}
+
+// The mains frequency changes the exposure timing, which the device lock
+// guards: it waits for a setter that holds the lock. Here the holder waits
+// for an answer the camera never gives, so the mains setter can return only
+// after the camera log shows that request withdrawn.
+TEST_F(CameraControl, TheMainsFrequencyWaitsForTheDeviceLock)
+{
+    ASSERT_EQ(PinControl()->SetExposure(FALSE, 100, 300, 20), S_OK);
+    ConnectToSink();
+    StreamUntilFrames(1);
+    UniqueHandle held(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    camera->OnControlHeld([&held] { ::SetEvent(held.get()); });
+    camera->SetFaults(simcam::kFaultHangControl);
+    std::thread holder([this] { PinControl()->SetExposure(FALSE, 100, 400, 20); });
+    ASSERT_EQ(::WaitForSingleObject(held.get(), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(PinControl()->SetPowerFrequency(FALSE), S_OK);
+    const auto log = camera->Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const simcam::LogEntry& e) { return e.hung; }))
+        << "the setter returned while the exposure write still held the lock";
+    holder.join();
+    camera->OnControlHeld(nullptr);
+    camera->SetFaults(0);
+    sinkGraph.control->Stop();
 }
 
 TEST_F(CameraControl, ASwitchWhileStreamingActsOnTheCameraAtOnce)

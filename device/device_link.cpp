@@ -89,8 +89,6 @@ DeviceLink::~DeviceLink() = default;
 
 bool OpenDevice(DeviceLink& link)
 {
-    if (!link.port->Open(kDevicePath))
-        return false;
     link.openFlag = 1;
     if (!StreamControl(link, 1) || !StreamControl(link, 0) || !StreamControl(link, 1))
         return false;
@@ -252,14 +250,20 @@ void SetReadGeometry(DeviceLink& link, SizeMode size)
 }
 
 std::unique_ptr<DeviceLink> StartDevice(std::unique_ptr<DevicePort> port, CameraSettings& settings,
-                                        DefectTable& defects)
+                                        DefectTable& defects, bool* present)
 {
+    if (present)
+        *present = false;
     if (!port)
         return nullptr;
     std::unique_ptr<DeviceLink> link(new (std::nothrow) DeviceLink(std::move(port)));
     if (!link)
         return nullptr;
     const SizeMode size = settings.eKV20XSize;
+    if (!link->port->Open(kDevicePath))
+        return nullptr;
+    if (present)
+        *present = true;
     bool ready = OpenDevice(*link);
     if (ready) {
         SetReadGeometry(*link, size);

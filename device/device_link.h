@@ -75,7 +75,8 @@ struct DeviceLink {
     std::unique_ptr<DevicePort> port;  // the device handle; closed with the link
 };
 
-// Opening: the device, then StreamControl 1, 0, 1 and the pipe arm.
+// Opening a link whose port has opened the device: StreamControl 1, 0, 1
+// and the pipe arm.
 bool OpenDevice(DeviceLink& link);
 
 bool WriteSensorRegister(DeviceLink& link, std::uint16_t reg, std::uint16_t value);
@@ -100,9 +101,10 @@ void SetReadGeometry(DeviceLink& link, SizeMode size);
 // Device start: a fresh link on `port`, opened, programmed for the settings'
 // size, speed, exposure and gain, with the defect list loaded. Returns null,
 // having discarded the link, when it cannot be allocated, opened or
-// initialised.
+// initialised; *present (when given) tells whether the device could at
+// least be opened.
 std::unique_ptr<DeviceLink> StartDevice(std::unique_ptr<DevicePort> port, CameraSettings& settings,
-                                        DefectTable& defects);
+                                        DefectTable& defects, bool* present = nullptr);
 
 // Stream start: tells the camera to send frames.
 bool StartStream(DeviceLink& link);

@@ -191,7 +191,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::FindPin(LPCWSTR id, IPin** pin)
         else
             number = number * 10 + (*p - L'0');
     }
-    AutoLock lock(*m_lock);
+    // No filter lock: the pins answer while a state change holds it.
     if (!digits || number < 1 || number > GetPinCount())
         return VFW_E_NOT_FOUND;
     CBasePin* found = GetPin(static_cast<int>(number - 1));

@@ -18,13 +18,13 @@ CSource::~CSource()
 
 int CSource::GetPinCount()
 {
-    AutoLock lock(m_stateLock);
+    AutoLock lock(m_pinsLock);
     return m_pinCount;
 }
 
 CBasePin* CSource::GetPin(int index)
 {
-    AutoLock lock(m_stateLock);
+    AutoLock lock(m_pinsLock);
     if (index < 0 || index >= m_pinCount)
         return nullptr;
     return m_pins[index];
@@ -32,7 +32,7 @@ CBasePin* CSource::GetPin(int index)
 
 HRESULT CSource::AddPin(CSourceStream* pin)
 {
-    AutoLock lock(m_stateLock);
+    AutoLock lock(m_pinsLock);
     auto** grown = new (std::nothrow) CSourceStream*[m_pinCount + 1];
     if (!grown)
         return E_OUTOFMEMORY;
@@ -48,7 +48,7 @@ HRESULT CSource::AddPin(CSourceStream* pin)
 
 HRESULT CSource::RemovePin(CSourceStream* pin)
 {
-    AutoLock lock(m_stateLock);
+    AutoLock lock(m_pinsLock);
     for (int i = 0; i < m_pinCount; ++i) {
         if (m_pins[i] != pin)
             continue;
@@ -66,7 +66,7 @@ HRESULT CSource::RemovePin(CSourceStream* pin)
 
 int CSource::FindPinNumber(const IPin* pin)
 {
-    AutoLock lock(m_stateLock);
+    AutoLock lock(m_pinsLock);
     for (int i = 0; i < m_pinCount; ++i)
         if (static_cast<const IPin*>(m_pins[i]) == pin)
             return i;

@@ -1,9 +1,11 @@
 #pragma once
 // A source filter: owns its output pins and the filter lock.
 //
-// Locking: m_stateLock is the filter lock of CBaseFilter; it also guards the
-// pin array, which grows while pins are constructed and shrinks only while
-// the filter is destroyed.
+// Locking: m_stateLock is the filter lock of CBaseFilter. m_pinsLock guards
+// the pin array alone (it grows while pins are constructed and shrinks only
+// while the filter is destroyed), so that pins can be enumerated while a
+// state change holds the filter lock; it is taken last and held for the
+// array only.
 
 #include "framework/base_filter.h"
 
@@ -31,6 +33,7 @@ protected:
     int m_pinCount = 0;
     CSourceStream** m_pins = nullptr;  // owned, and each pin in it
     CritSec m_stateLock;
+    CritSec m_pinsLock;
 };
 
 }  // namespace kv20x

@@ -1,6 +1,8 @@
 #include "framework/source_stream.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include <evcode.h>
 
@@ -40,9 +42,63 @@ HRESULT CSourceStream::Active()
         // try would never stream).
         Close();
         CBaseOutputPin::Inactive();
+        StopDownstreamFilters();
         return hr;
     }
     return static_cast<HRESULT>(CallWorker(CMD_PAUSE));
+}
+
+namespace {
+
+// Stops the filter that `pin` belongs to, unless it is stopped already,
+// and everything downstream of it. `visited` keeps a graph with a loop
+// from being walked for ever.
+void StopFromPin(IPin* pin, std::vector<IBaseFilter*>& visited)
+{
+    PIN_INFO info{};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter)
+        return;
+    IBaseFilter* filter = info.pFilter;
+    if (std::find(visited.begin(), visited.end(), filter) != visited.end() || visited.size() >= 64) {
+        filter->Release();
+        return;
+    }
+    visited.push_back(filter);
+    FILTER_STATE state = State_Stopped;
+    if (SUCCEEDED(filter->GetState(0, &state)) && state != State_Stopped)
+        filter->Stop();
+    IEnumPins* pins = nullptr;
+    if (SUCCEEDED(filter->EnumPins(&pins)) && pins) {
+        IPin* next = nullptr;
+        while (pins->Next(1, &next, nullptr) == S_OK) {
+            PIN_DIRECTION direction = PINDIR_INPUT;
+            IPin* peer = nullptr;
+            if (SUCCEEDED(next->QueryDirection(&direction)) && direction == PINDIR_OUTPUT &&
+                SUCCEEDED(next->ConnectedTo(&peer)) && peer) {
+                StopFromPin(peer, visited);
+                peer->Release();
+            }
+            next->Release();
+        }
+        pins->Release();
+    }
+    // `visited` only compares addresses from here on.
+    filter->Release();
+}
+
+}  // namespace
+
+// The graph pauses the filters downstream of a source before the source.
+// When the source then refuses, a graph that does not stop them again (Wine's
+// does not, and its Stop is then a no-op: the graph never left the stopped
+// state) leaves them paused; they refuse to be disconnected, and teardowns
+// that retry until a filter is removed (the graph's own release among them)
+// never end. So a refused start stops the filters it would have fed, as a
+// graph manager that rolls the pause back does itself.
+void CSourceStream::StopDownstreamFilters()
+{
+    std::vector<IBaseFilter*> visited;
+    StopFromPin(GetConnected(), visited);
 }
 
 HRESULT CSourceStream::Inactive()

@@ -43,6 +43,11 @@ public:
 
 protected:
     CSource* m_source;
+
+private:
+    // After a refused start: the filters downstream, paused by the graph
+    // just before, back to stopped.
+    void StopDownstreamFilters();
 };
 
 }  // namespace kv20x

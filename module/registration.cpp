@@ -2,10 +2,12 @@
 
 #include <cwchar>
 #include <iterator>
+#include <string>
 
 #include <wrl/client.h>
 
 #include "base/handles.h"
+#include "device/device_link.h"
 #include "framework/platform.h"
 #include "module/factory_table.h"
 
@@ -171,6 +173,29 @@ HRESULT RemoveSubtree(HKEY parent, const wchar_t* name)
     return result;
 }
 
+// The device entry's "DevicePath": the path the module opens, as a camera's
+// own entry carries it. Some applications and libraries tell cameras apart by
+// it, or skip entries without one. The mapper has just made the entry, named
+// after the friendly name; it goes with the entry when that is unregistered.
+HRESULT SetDevicePath(const wchar_t* instanceName)
+{
+    std::wstring path = L"CLSID\\";
+    wchar_t category[40];
+    if (!::StringFromGUID2(CLSID_VideoInputDeviceCategory, category, 40))
+        return E_FAIL;
+    path += category;
+    path += L"\\Instance\\";
+    path += instanceName;
+    std::wstring devicePath;
+    for (const char* c = kDevicePath; *c; ++c)
+        devicePath += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    UniqueHKey entry;
+    const LONG error = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, entry.put());
+    if (error != ERROR_SUCCESS)
+        return Win32Result(error);
+    return SetStringValue(entry.get(), L"DevicePath", devicePath.c_str());
+}
+
 }  // namespace
 
 HRESULT RemoveKeyTree(HKEY root, const wchar_t* path)
@@ -253,9 +278,11 @@ HRESULT RegisterCaptureDevice(bool registering)
                                     reinterpret_cast<void**>(mapper.GetAddressOf()));
     if (FAILED(hr))
         return hr;
-    if (registering)
-        return mapper->RegisterFilter(*filter.clsid, filter.name, nullptr, &CLSID_VideoInputDeviceCategory,
-                                      filter.name, &g_captureRegistration);
+    if (registering) {
+        hr = mapper->RegisterFilter(*filter.clsid, filter.name, nullptr, &CLSID_VideoInputDeviceCategory,
+                                    filter.name, &g_captureRegistration);
+        return SUCCEEDED(hr) ? SetDevicePath(filter.name) : hr;
+    }
     // As for the default category: an entry that is not there is removed.
     return Tolerant(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, filter.name, *filter.clsid));
 }

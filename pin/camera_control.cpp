@@ -1,6 +1,8 @@
 // IKV20X on the capture pin: reads and changes the settings record and acts
-// on the open camera. Locking rules: capture_pin.h; which method takes which
-// lock is noted where it matters.
+// on the open camera. Locking rules: capture_pin.h. Getters take the settings
+// lock only, never the device lock, so that they answer at once while the
+// camera starts or a request waits for it; setters take the device lock and,
+// around the fields they store, the settings lock.
 
 #include "device/device_link.h"
 #include "framework/com_helpers.h"
@@ -57,7 +59,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetWhiteBalance(BOOL* autoWhiteBalance,
 {
     if (AnyNull(autoWhiteBalance, red, green, blue))
         return E_FAIL;
-    AutoLock lock(m_deviceLock);
+    AutoLock lock(m_settingsLock);
     *autoWhiteBalance = m_settings.bAutoWB;
     *red = m_settings.r;
     *green = m_settings.g;
@@ -68,12 +70,15 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetWhiteBalance(BOOL* autoWhiteBalance,
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetWhiteBalance(BOOL autoWhiteBalance, BYTE red, BYTE green, BYTE blue)
 {
     AutoLock lock(m_deviceLock);
-    m_settings.r = red;
-    m_settings.g = green;
-    m_settings.b = blue;
+    {
+        AutoLock fields(m_settingsLock);
+        m_settings.r = red;
+        m_settings.g = green;
+        m_settings.b = blue;
+        // A request the frame pump serves on its next frame, then clears.
+        m_settings.bAutoWB = autoWhiteBalance;
+    }
     BuildWbLut(red, green, blue, m_tables.wb);
-    // A request the frame pump serves on its next frame, then clears.
-    m_settings.bAutoWB = autoWhiteBalance;
     return S_OK;
 }
 
@@ -81,7 +86,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetExposure(BOOL* autoExposure, BYTE* t
 {
     if (AnyNull(autoExposure, target, exposureRows, gain))
         return E_FAIL;
-    AutoLock lock(m_deviceLock);
+    AutoLock lock(m_settingsLock);
     *autoExposure = m_settings.AutoExposure;
     *target = m_settings.AETarget;
     *exposureRows = m_settings.ExposureTime;
@@ -92,10 +97,13 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetExposure(BOOL* autoExposure, BYTE* t
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetExposure(BOOL autoExposure, BYTE target, WORD exposureRows, WORD gain)
 {
     AutoLock lock(m_deviceLock);
-    m_settings.AETarget = target;
-    m_settings.AnalogGain = gain;
-    m_settings.AutoExposure = autoExposure;
-    m_settings.ExposureTime = exposureRows;
+    {
+        AutoLock fields(m_settingsLock);
+        m_settings.AETarget = target;
+        m_settings.AnalogGain = gain;
+        m_settings.AutoExposure = autoExposure;
+        m_settings.ExposureTime = exposureRows;
+    }
     if (m_device)
         WriteManualExposure(*m_device, m_settings);
     return S_OK;
@@ -131,7 +139,6 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetGamma(BYTE gamma)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetContrast(BYTE* contrast)
 {
-    AutoLock lock(m_deviceLock);
     return Answer(contrast, m_settings.Contrast);
 }
 
@@ -147,7 +154,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetColorEnhancement(BOOL* enabled, BYTE
 {
     if (AnyNull(enabled, saturation))
         return E_FAIL;
-    AutoLock lock(m_deviceLock);
+    AutoLock lock(m_settingsLock);
     *enabled = m_settings.EnableSaturation;
     *saturation = m_settings.Saturation;
     return S_OK;
@@ -156,6 +163,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetColorEnhancement(BOOL* enabled, BYTE
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetColorEnhancement(BOOL enabled, BYTE saturation)
 {
     AutoLock lock(m_deviceLock);
+    AutoLock fields(m_settingsLock);
     m_settings.EnableSaturation = enabled;
     m_settings.Saturation = saturation;
     return S_OK;
@@ -188,6 +196,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetPowerFrequency(BOOL fiftyHertz)
     // The exposure timing (RowTime, FlickerStep, AeExposure) is the device
     // lock's, as the auto exposure applies its steps under it.
     AutoLock lock(m_deviceLock);
+    AutoLock fields(m_settingsLock);
     m_settings.HZ = fiftyHertz;
     UpdateExposureTiming(m_settings);
     return S_OK;
@@ -218,14 +227,17 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
     // balance steps from writing into a half-loaded group.
     AutoLock state(*m_source->pStateLock());
     AutoLock lock(m_deviceLock);
-    m_settings.ParaTeam = group;
-    // A connected pin keeps its size: a group stored with another size must
-    // not change what the connection carries.
-    const SizeMode connectedSize = m_settings.eKV20XSize;
-    RegistryStore store;
-    LoadParameterGroup(store, m_settings);
-    if (IsConnected())
-        m_settings.eKV20XSize = connectedSize;
+    {
+        AutoLock fields(m_settingsLock);
+        m_settings.ParaTeam = group;
+        // A connected pin keeps its size: a group stored with another size
+        // must not change what the connection carries.
+        const SizeMode connectedSize = m_settings.eKV20XSize;
+        RegistryStore store;
+        LoadParameterGroup(store, m_settings);
+        if (IsConnected())
+            m_settings.eKV20XSize = connectedSize;
+    }
 
     // The picture follows the chosen group at once.
     BuildFrameTables(m_settings, m_tables);
@@ -254,7 +266,6 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetHorizontalMirror(BOOL mirror)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetRowTime(LONG* microseconds)
 {
-    AutoLock lock(m_deviceLock);
     return Answer(microseconds, m_settings.RowTime);
 }
 

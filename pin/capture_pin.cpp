@@ -90,18 +90,28 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::Notify(IBaseFilter*, Quality)
     return E_FAIL;
 }
 
-DeviceLink* CPushPinKV20X::OpenCamera()
+HRESULT CPushPinKV20X::OpenCamera()
 {
     CloseCamera();
+    // Another instance streaming from the camera keeps it: this one sends
+    // it nothing at all.
+    const HRESULT claimed = m_claim.Acquire(kDevicePath);
+    if (FAILED(claimed))
+        return claimed;
+    bool present = false;
     {
         AutoLock lock(m_deviceLock);
-        std::unique_ptr<DeviceLink> link = StartDevice(OpenCameraPort(), m_settings, m_defectTable);
+        std::unique_ptr<DeviceLink> link = StartDevice(OpenCameraPort(), m_settings, m_defectTable, &present);
         AutoLock pointer(m_linkLock);
         m_device = std::move(link);
     }
-    if (m_device && m_multiProcessor)
+    if (!m_device) {
+        m_claim.Release();
+        return present ? E_FAIL : VFW_E_NO_CAPTURE_HARDWARE;
+    }
+    if (m_multiProcessor)
         StartCapture();
-    return m_device.get();
+    return S_OK;
 }
 
 void CPushPinKV20X::CloseCamera()
@@ -115,6 +125,7 @@ void CPushPinKV20X::CloseCamera()
         link = std::move(m_device);
     }
     StopDevice(std::move(link));
+    m_claim.Release();
 }
 
 void CPushPinKV20X::CancelDeviceReads()
@@ -128,7 +139,7 @@ HRESULT CPushPinKV20X::OnThreadCreate()
 {
     m_streamTime = 0;
     m_stopping = false;
-    return OpenCamera() ? S_OK : E_FAIL;
+    return OpenCamera();
 }
 
 HRESULT CPushPinKV20X::OnThreadStartPlay()
@@ -249,10 +260,15 @@ HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYT
     return S_OK;
 }
 
+// Called with both locks held, the new values stored: the writes wait for
+// the camera, which getters must not, so the settings lock is given up
+// meanwhile (the device lock keeps the writes in order).
 void CPushPinKV20X::WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows)
 {
+    m_settingsLock.Unlock();
     WriteGain(*m_device, analogGain);
     kv20x::WriteExposure(*m_device, exposureRows);
+    m_settingsLock.Lock();
 }
 
 void CPushPinKV20X::ReleaseRaw()

@@ -15,6 +15,12 @@
 //   only thread that opens and closes it), the multi-field settings, the
 //   rebuilding of the tables, and the colour, tone and flip stage of every
 //   frame;
+// - m_settingsLock: the multi-field groups of the settings record (white
+//   balance, exposure, colour enhancement, the exposure timing) while they
+//   are stored or read together. Taken inside m_deviceLock by writers;
+//   readers (IKV20X getters) take it alone. Held for the copy only, never
+//   around a request to the camera or a wait, so a getter never waits for
+//   the camera.
 // - m_linkLock: the m_device pointer while it is set and cleared (taken
 //   inside m_deviceLock by OpenCamera and CloseCamera), so that a stop can
 //   cancel the reads from another thread without the device lock, which the
@@ -29,6 +35,7 @@
 // Single-field settings are aligned words read and written without a lock.
 
 #include "base/handles.h"
+#include "device/camera_claim.h"
 #include "framework/source_stream.h"
 #include "imaging/frame_pipeline.h"
 #include "pin/stall_watchdog.h"
@@ -111,7 +118,10 @@ private:
     // Width and height of the connected type; false when there is none.
     bool ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const;
 
-    DeviceLink* OpenCamera();
+    // The device start: S_OK; kCameraInUse when another instance holds the
+    // camera; VFW_E_NO_CAPTURE_HARDWARE when there is no camera to open;
+    // E_FAIL when it does not answer as this camera does.
+    HRESULT OpenCamera();
     void CloseCamera();
     // Cancels the open link's reads from any thread (the stop, the pin's end).
     void CancelDeviceReads();
@@ -130,8 +140,16 @@ private:
     // The frame pipeline's hooks.
     void WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows) override;
     void ReleaseRaw() override;
-    void LockSettings() override { m_deviceLock.Lock(); }
-    void UnlockSettings() override { m_deviceLock.Unlock(); }
+    void LockSettings() override
+    {
+        m_deviceLock.Lock();
+        m_settingsLock.Lock();
+    }
+    void UnlockSettings() override
+    {
+        m_settingsLock.Unlock();
+        m_deviceLock.Unlock();
+    }
 
     // Runs the pipeline on one raw frame into the sample and stamps it.
     HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
@@ -147,6 +165,7 @@ private:
     REFERENCE_TIME m_streamTime = 0;
     std::unique_ptr<DeviceLink> m_device;
     CritSec m_deviceLock;
+    CritSec m_settingsLock;
     CritSec m_linkLock;
     volatile LONG m_formatLocked = 0;
     FrameTables m_tables;
@@ -165,6 +184,7 @@ private:
     FrameNode* m_heldNode = nullptr;  // the node the pump is converting
 
     StallWatchdog m_watchdog;  // from the stream start to CloseCamera
+    CameraClaim m_claim;       // from the device start to CloseCamera, on the worker
     DefectTable m_defectTable;
     std::atomic<bool> m_stopping{false};  // the graph is stopping this run: cancelled reads are no failure
 };

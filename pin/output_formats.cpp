@@ -45,7 +45,8 @@ HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
         return E_INVALIDARG;
     if (index >= kSizeModeCount)
         return VFW_S_NO_MORE_ITEMS;
-    AutoLock lock(*m_source->pStateLock());
+    // No lock: the clock and exposure are single words, and format queries
+    // must answer while a pause (holding the state lock) starts the camera.
     auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
     if (!info)
         return E_OUTOFMEMORY;

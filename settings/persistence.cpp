@@ -50,7 +50,7 @@ std::uint32_t ReadClampedValue(SettingsKey& key, const char* name, std::uint32_t
 
 void ReadParameterGroupSelection(SettingsStore& store, CameraSettings& settings)
 {
-    const auto key = store.OpenKey(kBaseKeyPath);
+    const auto key = store.OpenKeyToRead(kBaseKeyPath);
     if (key)
         Load(*key, "ParaTeam", 0, 3, settings.ParaTeam);
 }
@@ -86,7 +86,7 @@ void SaveParameterGroup(SettingsStore& store, const CameraSettings& s)
 
 void LoadParameterGroup(SettingsStore& store, CameraSettings& s)
 {
-    const auto key = store.OpenKey(ParameterGroupKeyPath(s.ParaTeam));
+    const auto key = store.OpenKeyToRead(ParameterGroupKeyPath(s.ParaTeam));
     if (!key)
         return;
     SettingsKey& k = *key;

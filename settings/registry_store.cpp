@@ -45,4 +45,12 @@ std::unique_ptr<SettingsKey> RegistryStore::OpenKey(const char* path)
     return std::unique_ptr<SettingsKey>(new (std::nothrow) RegistryKey(std::move(key)));
 }
 
+std::unique_ptr<SettingsKey> RegistryStore::OpenKeyToRead(const char* path)
+{
+    UniqueHKey key;
+    if (::RegOpenKeyExA(m_root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return nullptr;
+    return std::unique_ptr<SettingsKey>(new (std::nothrow) RegistryKey(std::move(key)));
+}
+
 }  // namespace kv20x

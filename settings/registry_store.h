@@ -13,6 +13,7 @@ public:
     explicit RegistryStore(HKEY root = HKEY_CURRENT_USER) : m_root(root) {}
 
     std::unique_ptr<SettingsKey> OpenKey(const char* path) override;
+    std::unique_ptr<SettingsKey> OpenKeyToRead(const char* path) override;
 
 private:
     HKEY m_root;

@@ -31,6 +31,11 @@ public:
     // missing; null when it can neither be opened nor created. The key is
     // closed when the returned object goes.
     virtual std::unique_ptr<SettingsKey> OpenKey(const char* path) = 0;
+
+    // Opens an existing key for reading only; null when it is missing or
+    // cannot be read. Creates nothing: a filter that is only listed or
+    // inspected leaves the store as it found it.
+    virtual std::unique_ptr<SettingsKey> OpenKeyToRead(const char* path) = 0;
 };
 
 }  // namespace kv20x

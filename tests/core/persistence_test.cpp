@@ -22,6 +22,7 @@ private:
     public:
         explicit Shared(MemoryStore& store) : m_target(store) {}
         std::unique_ptr<SettingsKey> OpenKey(const char* path) override { return m_target.OpenKey(path); }
+        std::unique_ptr<SettingsKey> OpenKeyToRead(const char* path) override { return m_target.OpenKeyToRead(path); }
 
     private:
         MemoryStore& m_target;

@@ -44,6 +44,7 @@ public:
             return nullptr;
         return std::make_unique<ScriptedKey>(m_input);
     }
+    std::unique_ptr<kv20x::SettingsKey> OpenKeyToRead(const char* path) override { return OpenKey(path); }
 
 private:
     kv20x::fuzz::Input& m_input;

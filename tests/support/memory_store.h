@@ -27,6 +27,12 @@ public:
         keys[path];  // created empty when missing
         return std::make_unique<OpenedKey>(*this, keys[path]);
     }
+    std::unique_ptr<SettingsKey> OpenKeyToRead(const char* path) override
+    {
+        if (refused.count(path) || !keys.count(path))
+            return nullptr;
+        return std::make_unique<OpenedKey>(*this, keys[path]);
+    }
 
     void PutDword(const std::string& path, const std::string& name, std::uint32_t v)
     {

@@ -380,7 +380,7 @@ TEST_P(CapturePin, ACameraThatIsMissingFailsThePauseUntilItIsThere)
 {
     ConnectToSink();
     UseCamera(nullptr);
-    EXPECT_EQ(Filter()->Pause(), E_FAIL);
+    EXPECT_EQ(Filter()->Pause(), VFW_E_NO_CAPTURE_HARDWARE);
     EXPECT_FALSE(pin->ThreadExists());
     Filter()->Stop();
     UseCamera(camera);

@@ -23,6 +23,8 @@ using Microsoft::WRL::ComPtr;
 constexpr char kFilterKey[] = "CLSID\\{99D56D64-7A37-4F84-BF61-98445E175985}";
 constexpr char kSizePageKey[] = "CLSID\\{CFBE4593-1111-455B-ABD7-A2A17FA00CC8}";
 constexpr char kSetupPageKey[] = "CLSID\\{87869342-3548-4FDC-BA44-A0A4841CDF01}";
+// The video input device entry: the mapper names it after the friendly name.
+constexpr char kDeviceEntry[] = "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Quorl T5R 3.1M Camera";
 constexpr char kLegacyFilterInstance[] =
     "CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\{99D56D64-7A37-4F84-BF61-98445E175985}";
 
@@ -127,7 +129,7 @@ void CreateKeyW(HKEY root, const std::wstring& path)
 }
 
 // The video input devices by friendly name, and the one of ours bound.
-ComPtr<IBaseFilter> FindCamera(bool* listed)
+ComPtr<IBaseFilter> FindCamera(bool* listed, std::wstring* devicePath = nullptr)
 {
     *listed = false;
     ComPtr<ICreateDevEnum> devices;
@@ -147,6 +149,11 @@ ComPtr<IBaseFilter> FindCamera(bool* listed)
         if (bag && SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
             std::wstring(name.bstrVal) == kFilterName) {
             *listed = true;
+            VARIANT path;
+            ::VariantInit(&path);
+            if (devicePath && SUCCEEDED(bag->Read(L"DevicePath", &path, nullptr)) && path.vt == VT_BSTR)
+                *devicePath = path.bstrVal;
+            ::VariantClear(&path);
             moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(found.GetAddressOf()));
         }
         ::VariantClear(&name);
@@ -178,11 +185,15 @@ TEST_F(Module, RegistersAsAFilterAndAVideoInputDeviceAndUnregistersCleanly)
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, (std::string(kSetupPageKey) + "\\InprocServer32").c_str(), "ThreadingModel"),
               "Both");
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kLegacyFilterInstance, "FriendlyName"), "Quorl T5R 3.1M Camera");
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, kDeviceEntry, "DevicePath"), "\\\\.\\vx41k-0")
+        << "the device entry names the device, as a camera's does";
 
     bool listed = false;
     {
-        ComPtr<IBaseFilter> camera = FindCamera(&listed);
+        std::wstring devicePath;
+        ComPtr<IBaseFilter> camera = FindCamera(&listed, &devicePath);
         EXPECT_TRUE(listed) << "the device enumerator lists the camera";
+        EXPECT_EQ(devicePath, L"\\\\.\\vx41k-0") << "with its device path in the property bag";
         ASSERT_TRUE(camera) << "and binding its moniker creates the filter";
         CLSID clsid;
         camera->GetClassID(&clsid);
@@ -201,6 +212,7 @@ TEST_F(Module, RegistersAsAFilterAndAVideoInputDeviceAndUnregistersCleanly)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSizePageKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSetupPageKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kLegacyFilterInstance));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kDeviceEntry));
     FindCamera(&listed);
     EXPECT_FALSE(listed);
     DWORD gamma = 0, size = sizeof gamma;
@@ -283,8 +295,6 @@ TEST_F(Module, RegistrationIsWholeFromThreadsOfEveryKind)
     const auto registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
     const auto unregisterServer =
         reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module, "DllUnregisterServer")));
-    // The mapper names the entry after the friendly name.
-    constexpr char kDeviceEntry[] = "CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Quorl T5R 3.1M Camera";
     const auto onFreshThread = [](Entry entry, ThreadKind kind) {
         EntryCall call{entry, kind, E_UNEXPECTED, false};
         HANDLE thread = ::CreateThread(nullptr, 0, CallEntryOnThisThread, &call, 0, nullptr);

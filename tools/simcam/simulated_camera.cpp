@@ -126,13 +126,17 @@ public:
     void Delay(std::uint32_t milliseconds) override
     {
         bool sleep;
+        std::function<void()> gate;
         {
             std::lock_guard lock(m_camera->m_mutex);
             LogEntry entry{LogKind::Delay};
             entry.milliseconds = milliseconds;
             m_camera->m_log.push_back(entry);
             sleep = m_camera->m_realDelays;
+            gate = m_camera->m_onDelay;
         }
+        if (gate)
+            gate();
         if (sleep)
             std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     }
@@ -287,6 +291,12 @@ void SimulatedCamera::OnControlHeld(std::function<void()> callback)
 {
     std::lock_guard lock(m_mutex);
     m_onControlHeld = std::move(callback);
+}
+
+void SimulatedCamera::OnDelay(std::function<void()> callback)
+{
+    std::lock_guard lock(m_mutex);
+    m_onDelay = std::move(callback);
 }
 
 std::vector<LogEntry> SimulatedCamera::Log() const

@@ -70,6 +70,9 @@ public:
     // Called, under the camera's lock, each time a control request starts
     // waiting for an answer that does not come (kFaultHangControl).
     void OnControlHeld(std::function<void()> callback);
+    // Called, outside the camera's lock, at each of the programming waits
+    // (DevicePort::Delay): a test can hold a device start there.
+    void OnDelay(std::function<void()> callback);
 
     // Inspection.
     std::vector<LogEntry> Log() const;
@@ -105,6 +108,7 @@ private:
     int m_openPorts = 0;
     std::function<void()> m_onReadFailure;
     std::function<void()> m_onControlHeld;
+    std::function<void()> m_onDelay;
 };
 
 }  // namespace simcam

@@ -209,8 +209,10 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetPowerFrequency(BOOL* fiftyHertz)
 
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SaveSettings()
 {
+    AutoLock fields(m_settingsLock);
     RegistryStore store;
     SaveParameterGroup(store, m_settings);
+    m_stored = m_settings;
     return S_OK;
 }
 
@@ -235,6 +237,11 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
         const SizeMode connectedSize = m_settings.eKV20XSize;
         RegistryStore store;
         LoadParameterGroup(store, m_settings);
+        // What the group's key holds; the selection itself is stored at
+        // the next save.
+        const std::uint8_t storedSelection = m_stored.ParaTeam;
+        m_stored = m_settings;
+        m_stored.ParaTeam = storedSelection;
         if (IsConnected())
             m_settings.eKV20XSize = connectedSize;
     }

@@ -34,6 +34,7 @@ CPushPinKV20X::CPushPinKV20X(HRESULT* result, CSource* filter) : CSourceStream(r
     RegistryStore store;
     ReadParameterGroupSelection(store, m_settings);
     LoadParameterGroup(store, m_settings);
+    m_stored = m_settings;
     BuildFrameTables(m_settings, m_tables);
     // RowTime and the flicker step follow the loaded size, clock and mains
     // frequency from the start; the working exposure keeps its initial value.
@@ -46,8 +47,14 @@ CPushPinKV20X::~CPushPinKV20X()
 {
     StopWorker();
     CloseCamera();
-    RegistryStore store;
-    SaveParameterGroup(store, m_settings);
+    // The settings in force, when they are not what the store holds already:
+    // a filter that was only listed writes nothing, and does not put back
+    // what it loaded over what another application has saved since.
+    AutoLock fields(m_settingsLock);
+    if (StoredValuesDiffer(m_settings, m_stored)) {
+        RegistryStore store;
+        SaveParameterGroup(store, m_settings);
+    }
 }
 
 void CPushPinKV20X::StopWorker()

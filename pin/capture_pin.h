@@ -170,6 +170,7 @@ private:
     volatile LONG m_formatLocked = 0;
     FrameTables m_tables;
     CameraSettings m_settings;
+    CameraSettings m_stored;  // the stored values as last loaded or saved (application threads)
 
     bool m_multiProcessor = false;
     CritSec m_bufferListLock;

@@ -84,6 +84,16 @@ void SaveParameterGroup(SettingsStore& store, const CameraSettings& s)
     Save(k, "HZ", s.HZ);
 }
 
+bool StoredValuesDiffer(const CameraSettings& a, const CameraSettings& b)
+{
+    return a.ParaTeam != b.ParaTeam || a.eKV20XSize != b.eKV20XSize || a.bAutoWB != b.bAutoWB || a.r != b.r ||
+           a.g != b.g || a.b != b.b || a.AutoExposure != b.AutoExposure || a.AETarget != b.AETarget ||
+           a.ExposureTime != b.ExposureTime || a.AnalogGain != b.AnalogGain || a.Gamma != b.Gamma ||
+           a.Contrast != b.Contrast || a.EnableSaturation != b.EnableSaturation || a.Saturation != b.Saturation ||
+           a.WhiteBlack != b.WhiteBlack || a.VFlip != b.VFlip || a.HFlip != b.HFlip || a.Speed != b.Speed ||
+           a.HZ != b.HZ;
+}
+
 void LoadParameterGroup(SettingsStore& store, CameraSettings& s)
 {
     const auto key = store.OpenKeyToRead(ParameterGroupKeyPath(s.ParaTeam));

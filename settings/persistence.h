@@ -28,6 +28,10 @@ void ReadParameterGroupSelection(SettingsStore& store, CameraSettings& settings)
 // The selection into the base key, then every setting into the selected group.
 void SaveParameterGroup(SettingsStore& store, const CameraSettings& settings);
 
+// Whether two records differ in anything SaveParameterGroup would store
+// (the selection included).
+bool StoredValuesDiffer(const CameraSettings& a, const CameraSettings& b);
+
 // The selected group's stored values over the current settings. Neither
 // ParaTeam nor "Gain" is read, and the derived tables are not rebuilt.
 void LoadParameterGroup(SettingsStore& store, CameraSettings& settings);

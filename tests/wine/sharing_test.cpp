@@ -200,6 +200,28 @@ TEST_F(Sharing, AFilterThatIsOnlyListedTouchesNothing)
     if (key)
         ::RegCloseKey(key);
     EXPECT_EQ(ThreadsOfThisProcess(), threads);
+    ReleaseEverything();
+    EXPECT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\ORBILUX ", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND)
+        << "nor when it goes, unchanged";
+    if (key)
+        ::RegCloseKey(key);
+    CreateFilter();
+}
+
+// A filter that was only listed does not put back, when it goes, what it
+// loaded over what another instance has saved meanwhile.
+TEST_F(Sharing, AListedFilterLeavesAnotherInstancesSavedSettingsAlone)
+{
+    SecondInstance changer;
+    IKV20X* other = static_cast<IKV20X*>(changer.filter);
+    ASSERT_EQ(other->SetGamma(170), S_OK);
+    ASSERT_EQ(other->SaveSettings(), S_OK);
+    ReleaseEverything();  // the listed one, which loaded gamma 100
+    EXPECT_EQ(StoredDword("Software\\ORBILUX \\KV20X\\dshow", "Gamma"), 170);
+    CreateFilter();
+    BYTE gamma = 0;
+    FilterControl()->GetGamma(&gamma);
+    EXPECT_EQ(gamma, 170);
 }
 
 // No camera at all: every query answers as before, and the start fails

@@ -45,7 +45,12 @@ enum ExitCode {
     kNotConnected = 4,
     kCameraFailed = 5,
     kOutputFailed = 6,
+    kInUse = 7,
 };
+
+// What the module answers a start with when another application streams
+// from the camera (the platform's own answer for a camera in use).
+constexpr HRESULT kCameraInUse = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
 
 struct Options {
     bool list = false;
@@ -80,7 +85,8 @@ void Usage()
         "  --mono --mirror 0|1 --upright 0|1\n"
         "  --stall-timeout S      give up when no frame comes for S seconds (default 3)\n"
         "exit codes: 0 recorded, 2 usage, 3 camera not registered, 4 camera not connected,\n"
-        "            5 the camera failed while recording, 6 the files could not be written\n");
+        "            5 the camera failed while recording, 6 the files could not be written,\n"
+        "            7 the camera is in use by another application\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options& o)
@@ -210,16 +216,6 @@ ComPtr<IBaseFilter> OpenDevice(const Options& o, bool printNames)
         moniker->Release();
     }
     return found;
-}
-
-bool DeviceMissing()
-{
-    HANDLE device = ::CreateFileA("\\\\.\\vx41k-0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (device == INVALID_HANDLE_VALUE)
-        return true;
-    ::CloseHandle(device);
-    return false;
 }
 
 // Chooses the size among the pin's capabilities.
@@ -578,18 +574,30 @@ int Record(const Options& o)
     graph->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(events.GetAddressOf()));
     hr = media->Run();
     // This platform's graph may report success although a filter refused to
-    // start; the camera's own state tells.
+    // start (a renderer that answered its pause with S_FALSE hides the
+    // refusal); the camera's own state tells, and asked again the camera
+    // gives its reason.
     FILTER_STATE cameraState = State_Stopped;
-    if (SUCCEEDED(hr) && SUCCEEDED(camera->GetState(0, &cameraState)) && cameraState == State_Stopped)
-        hr = E_FAIL;
+    if (SUCCEEDED(hr) && SUCCEEDED(camera->GetState(0, &cameraState)) && cameraState == State_Stopped) {
+        hr = camera->Pause();
+        camera->Stop();
+        if (SUCCEEDED(hr))
+            hr = E_FAIL;
+    }
     if (FAILED(hr)) {
         media->Stop();
-        if (DeviceMissing()) {
+        if (hr == kCameraInUse) {
+            std::fprintf(stderr, "kv20x-capture: the camera is in use by another application (0x%08lx): close it "
+                                 "and try again\n", hr);
+            return kInUse;
+        }
+        if (hr == VFW_E_NO_CAPTURE_HARDWARE) {
             std::fprintf(stderr, "kv20x-capture: camera not connected: there is no device \\\\.\\vx41k-0 (plug the "
                                  "camera in, or start its driver)\n");
             return kNotConnected;
         }
-        std::fprintf(stderr, "kv20x-capture: the camera could not be started (0x%08lx)\n", hr);
+        std::fprintf(stderr, "kv20x-capture: the camera could not be started (0x%08lx): it does not answer as "
+                             "this camera does\n", hr);
         return kCameraFailed;
     }
 

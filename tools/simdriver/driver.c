@@ -34,6 +34,9 @@ typedef struct DeviceState {
     KEVENT wake;
     HANDLE thread;
     volatile LONG stopping;
+    volatile LONG requestingOpens; /* the statistics of IOCTL_SIMCAM_STATS */
+    volatile LONG controls;
+    volatile LONG readCount;
     void *model;
     uint8_t *scene;
     LARGE_INTEGER frequency;
@@ -196,6 +199,7 @@ static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp)
 {
     DeviceState *state = StateOf(device);
     KIRQL irql;
+    InterlockedIncrement(&state->readCount);
     KeAcquireSpinLock(&state->lock, &irql);
     HoldPending(state, &state->reads, irp, irql);
     KeSetEvent(&state->wake, 0, FALSE);
@@ -226,8 +230,23 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp)
         KeSetEvent(&state->wake, 0, FALSE);
         return Complete(irp, STATUS_SUCCESS, 0);
     }
+    if (code == IOCTL_SIMCAM_STATS) {
+        SimcamStats *stats = (SimcamStats *)irp->AssociatedIrp.SystemBuffer;
+        if (!stats || outputBytes < sizeof(SimcamStats))
+            return Complete(irp, STATUS_BUFFER_TOO_SMALL, 0);
+        stats->requestingOpens = (unsigned int)state->requestingOpens;
+        stats->controls = (unsigned int)state->controls;
+        stats->reads = (unsigned int)state->readCount;
+        return Complete(irp, STATUS_SUCCESS, sizeof(SimcamStats));
+    }
     if ((code != IOCTL_VENDOR_REQUEST && code != IOCTL_PIPE_ARM) || !input || outputBytes > sizeof reply)
         return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    /* A handle's first camera request marks it as one that asked something. */
+    InterlockedIncrement(&state->controls);
+    if (stack->FileObject && !stack->FileObject->FsContext2) {
+        stack->FileObject->FsContext2 = (PVOID)1;
+        InterlockedIncrement(&state->requestingOpens);
+    }
 
     KeAcquireSpinLock(&state->lock, &irql);
     if (simcam_model_controls_hang(state->model)) {

@@ -3,6 +3,7 @@
 //   kv20xsim remove                   stop and delete the service, remove the file
 //   kv20xsim fault [--stall-from N] [--fail-read N] [--vanish] [--hang-controls] [--clear]
 //                                     inject faults into the running camera (N: frames from the stream start)
+//   kv20xsim stats                    what the camera has been asked: handles that sent requests, requests, reads
 
 #include <windows.h>
 
@@ -116,6 +117,22 @@ int Fault(int argc, char** argv)
     return 0;
 }
 
+int Stats()
+{
+    HANDLE device = ::CreateFileA("\\\\.\\vx41k-0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE)
+        return Fail("the simulated camera is not running");
+    SimcamStats stats{};
+    DWORD returned = 0;
+    const BOOL ok = ::DeviceIoControl(device, IOCTL_SIMCAM_STATS, nullptr, 0, &stats, sizeof stats, &returned, nullptr);
+    ::CloseHandle(device);
+    if (!ok || returned != sizeof stats)
+        return Fail("the simulated camera gave no statistics");
+    std::printf("requesting-opens %u controls %u reads %u\n", stats.requestingOpens, stats.controls, stats.reads);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -126,7 +143,9 @@ int main(int argc, char** argv)
         return Remove();
     if (argc >= 2 && std::strcmp(argv[1], "fault") == 0)
         return Fault(argc - 2, argv + 2);
+    if (argc == 2 && std::strcmp(argv[1], "stats") == 0)
+        return Stats();
     std::fprintf(stderr, "usage: kv20xsim install <kv20xsim.sys> | remove | fault [--stall-from N] [--fail-read N] "
-                         "[--vanish] [--hang-controls] [--clear]\n");
+                         "[--vanish] [--hang-controls] [--clear] | stats\n");
     return 2;
 }

@@ -196,6 +196,29 @@ HRESULT SetDevicePath(const wchar_t* instanceName)
     return SetStringValue(entry.get(), L"DevicePath", devicePath.c_str());
 }
 
+// The category's "Instance" key, when the mapper made it for this camera's
+// entry alone (on a machine without other cameras): once that entry is gone
+// it is left empty, and it goes too. A key holding anything stays.
+void RemoveEmptyInstanceKey()
+{
+    std::wstring path = L"CLSID\\";
+    wchar_t category[40];
+    if (!::StringFromGUID2(CLSID_VideoInputDeviceCategory, category, 40))
+        return;
+    path += category;
+    path += L"\\Instance";
+    UniqueHKey key;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 1, values = 1;
+    if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                           nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        subkeys != 0 || values != 0)
+        return;
+    key.reset();
+    ::RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+}
+
 }  // namespace
 
 HRESULT RemoveKeyTree(HKEY root, const wchar_t* path)
@@ -284,7 +307,10 @@ HRESULT RegisterCaptureDevice(bool registering)
         return SUCCEEDED(hr) ? SetDevicePath(filter.name) : hr;
     }
     // As for the default category: an entry that is not there is removed.
-    return Tolerant(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, filter.name, *filter.clsid));
+    hr = Tolerant(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, filter.name, *filter.clsid));
+    if (SUCCEEDED(hr))
+        RemoveEmptyInstanceKey();
+    return hr;
 }
 
 }  // namespace kv20x

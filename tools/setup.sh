@@ -12,6 +12,7 @@ packages=(
   wine wine64 wine32:i386 xvfb xauth fonts-wqy-microhei
   googletest libgtest-dev libbenchmark-dev
   ffmpeg valgrind clang libclang-rt-14-dev
+  nsis osslsigncode openssl curl
   libopencv-core-dev libopencv-imgproc-dev
 )
 

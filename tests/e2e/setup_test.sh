@@ -193,6 +193,22 @@ expect "the installed 64-bit module carries a signature" verify "$folder64/KV20X
 expect "the installed 32-bit module too" verify "$folder32/KV20X.ax"
 wine_quiet uninstall
 
+echo "== 32-bit Windows"
+wine_session_end >>"$log" 2>&1
+# A prefix without a 64-bit side: what 32-bit Windows offers a setup.
+win32=$work/win32
+(WINEPREFIX=$win32 WINEARCH=win32 "$WINE32" wineboot -i && WINEPREFIX=$win32 wineserver -w) >>"$log" 2>&1 </dev/null
+(cd "$work" && WINEPREFIX=$win32 "$WINE32" "$current" /S >>"$log" 2>&1 </dev/null)
+expect "the setup succeeds (exit $?)" test $? -eq 0
+expect "with the 32-bit module alone, in the program files" \
+  test "$(cd "$win32/drive_c" && find Program* -name KV20X.ax)" = "Program Files/ORBILUX/KV20X/KV20X.ax"
+expect "the one it built" cmp -s "$win32/drive_c/Program Files/ORBILUX/KV20X/KV20X.ax" "$x86/KV20X.ax"
+expect "registered" test "$(WINEPREFIX=$win32 server_of "$WINE32")" = 'C:\Program Files\ORBILUX\KV20X\KV20X.ax'
+(cd "$work" && WINEPREFIX=$win32 "$WINE32" "C:\\Program Files\\ORBILUX\\KV20X\\uninstall.exe" /S >>"$log" 2>&1 </dev/null)
+for _ in $(seq 1 100); do [ -e "$win32/drive_c/Program Files/ORBILUX" ] || break; sleep 0.2; done
+expect "and removed again" test ! -e "$win32/drive_c/Program Files/ORBILUX" -a -z "$(WINEPREFIX=$win32 server_of "$WINE32")"
+WINEPREFIX=$win32 wineserver -k 2>/dev/null
+
 if [ $failures -ne 0 ]; then
   echo "setup_test: $failures checks failed"; echo "--- wine log"; tail -50 "$log"
   exit 1

@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     InRange(s.bAutoWB.Get(), 0, 1);
     InRange(s.AutoExposure.Get(), 0, 1);
     InRange(s.ExposureTime.Get(), 1, 4000);
-    InRange(s.AnalogGain.Get(), 1, 80);
+    InRange(s.AnalogGain.Get(), 0, 80);
     InRange(s.AETarget.Get(), 40, 200);
     InRange(s.Gamma.Get(), 10, 250);
     InRange(s.Contrast.Get(), 0, 100);

@@ -333,15 +333,22 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetCurrentActualFrameRate(IPin* pin, LO
     CPushPinKV20X* own = Pin();
     if (!own->IsConnected())
         return VFW_E_NOT_CONNECTED;
-    int size = kSizeHalf;
-    BYTE speed = 0;
-    ExposureState state;
-    own->GetVideoSize(&size);
-    own->GetSpeed(&speed);
-    ReadExposure(*own, state);
-    *frameDuration = FrameDuration100ns(size, speed, state.rows);
+    *frameDuration = own->DeliveredFrameInterval();
     return S_OK;
 }
+
+namespace {
+
+// The frame intervals IAMStreamConfig::SetFormat keeps at a size with the
+// exposure in force.
+FrameIntervalRange OfferedIntervals(CPushPinKV20X& pin, long index)
+{
+    ExposureState state;
+    ReadExposure(pin, state);
+    return OfferedFrameIntervals(index, state.autoExposure != FALSE, state.rows);
+}
+
+}  // namespace
 
 HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE dimensions,
                                                                   LONGLONG* frameDuration)
@@ -351,7 +358,7 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, lon
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    *frameDuration = ShortestFrameDuration100ns(index);
+    *frameDuration = OfferedIntervals(*Pin(), index).shortest;
     return S_OK;
 }
 
@@ -363,19 +370,25 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index,
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    // The rates IAMStreamConfig::SetFormat can set at this size: the frames
-    // of the two clocks at the current exposure, shortest first.
-    ExposureState state;
-    ReadExposure(*Pin(), state);
-    LONGLONG list[2] = {FrameDuration100ns(index, 1, state.rows), FrameDuration100ns(index, 0, state.rows)};
-    const long distinct = list[0] == list[1] ? 1 : 2;
-    *count = distinct;
+    // SetFormat keeps any interval of the range; the list offers its two
+    // ends and the common rates between them, shortest first.
+    const FrameIntervalRange range = OfferedIntervals(*Pin(), index);
+    constexpr LONGLONG kCommonIntervals[] = {333333, 400000, 500000, 666667, 1000000, 1333333, 2000000};
+    LONGLONG list[2 + std::size(kCommonIntervals)];
+    long listed = 0;
+    list[listed++] = range.shortest;
+    for (const LONGLONG interval : kCommonIntervals)
+        if (interval > range.shortest && interval < range.longest)
+            list[listed++] = interval;
+    if (range.longest > range.shortest)
+        list[listed++] = range.longest;
+    *count = listed;
     if (!frameDurations)
         return S_OK;
-    auto* copy = static_cast<LONGLONG*>(::CoTaskMemAlloc(sizeof(LONGLONG) * static_cast<size_t>(distinct)));
+    auto* copy = static_cast<LONGLONG*>(::CoTaskMemAlloc(sizeof(LONGLONG) * static_cast<size_t>(listed)));
     if (!copy)
         return E_OUTOFMEMORY;
-    std::copy(list, list + distinct, copy);
+    std::copy(list, list + listed, copy);
     *frameDurations = copy;
     return S_OK;
 }

@@ -50,8 +50,10 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetVideoSize(int size)
         return VFW_E_ALREADY_CONNECTED;
     if (!IsValidSizeMode(size))
         return E_INVALIDARG;
-    if (size != m_settings.eKV20XSize)
+    if (size != m_settings.eKV20XSize) {
         m_settings.eKV20XSize = size;
+        m_requestedInterval = 0;  // a rate asked for belonged to the other size
+    }
     return S_OK;
 }
 
@@ -104,6 +106,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetExposure(BOOL autoExposure, BYTE tar
         m_settings.AutoExposure = autoExposure;
         m_settings.ExposureTime = exposureRows;
     }
+    m_watchdog.BoundChanged();
     if (m_device)
         WriteManualExposure(*m_device, m_settings);
     return S_OK;
@@ -117,6 +120,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetSpeed(BYTE* speed)
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetSpeed(BYTE speed)
 {
     m_settings.Speed = speed;
+    m_watchdog.BoundChanged();
     // The device lock keeps the link from being freed under the writes.
     AutoLock lock(m_deviceLock);
     if (m_device)
@@ -247,6 +251,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SelectParameterGroup(BYTE group)
     }
 
     // The picture follows the chosen group at once.
+    m_watchdog.BoundChanged();
     BuildFrameTables(m_settings, m_tables);
     if (m_device) {
         ApplySpeed(*m_device, m_settings);

@@ -23,7 +23,11 @@ constexpr DWORD kStoppingPollMs = 10;
 
 }  // namespace
 
-CPushPinKV20X::CPushPinKV20X(HRESULT* result, CSource* filter) : CSourceStream(result, filter, L"Out")
+CPushPinKV20X::CPushPinKV20X(HRESULT* result, CSource* filter)
+    : CSourceStream(result, filter, L"Out"),
+      m_watchdog([this] {
+          return static_cast<DWORD>(StallTimeoutMs(m_settings.eKV20XSize, m_settings.Speed, m_settings.ExposureTime));
+      })
 {
     m_freeBufferEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     m_frameReadyEvent.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -144,7 +148,7 @@ void CPushPinKV20X::CancelDeviceReads()
 
 HRESULT CPushPinKV20X::OnThreadCreate()
 {
-    m_streamTime = 0;
+    m_pacer.Reset(m_frameInterval);
     m_stopping = false;
     return OpenCamera();
 }
@@ -156,10 +160,7 @@ HRESULT CPushPinKV20X::OnThreadStartPlay()
     // Its result is not acted on: some firmware refuses the request and
     // streams all the same. A camera that sends nothing is the watchdog's.
     StartStream(*m_device);
-    m_watchdog.Start(
-        [this] { return static_cast<DWORD>(StallTimeoutMs(m_settings.eKV20XSize, m_settings.Speed,
-                                                           m_settings.ExposureTime)); },
-        [this] { m_device->port->CancelReads(); });
+    m_watchdog.Start([this] { m_device->port->CancelReads(); });
     return S_OK;
 }
 
@@ -235,8 +236,13 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
         case Take::None: return S_FALSE;
         case Take::Frame: break;
         }
+        REFERENCE_TIME start = 0, stop = 0;
+        if (!m_pacer.Take(CurrentFrameDuration(), &start, &stop)) {
+            ReturnFrame(node);  // held back to keep the connection's rate
+            return S_FALSE;
+        }
         m_heldNode = node;
-        return ProcessFrame(node->data, sample, picture, width, height);
+        return ProcessFrame(node->data, sample, picture, width, height, start, stop);
     }
     m_watchdog.ReaderBusy();
     switch (FrameRead(*m_device, m_nodes[0].data)) {
@@ -248,20 +254,32 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
     // reader, however long the downstream filter holds it.
     m_watchdog.FrameArrived();
     m_watchdog.ReaderIdle();
-    return ProcessFrame(m_nodes[0].data, sample, picture, width, height);
+    REFERENCE_TIME start = 0, stop = 0;
+    if (!m_pacer.Take(CurrentFrameDuration(), &start, &stop))
+        return S_FALSE;  // held back to keep the connection's rate
+    return ProcessFrame(m_nodes[0].data, sample, picture, width, height, start, stop);
+}
+
+std::int64_t CPushPinKV20X::CurrentFrameDuration() const
+{
+    return FrameDuration100ns(m_settings.eKV20XSize, m_settings.Speed, m_settings.ExposureTime);
+}
+
+std::int64_t CPushPinKV20X::DeliveredFrameInterval() const
+{
+    const std::int64_t natural = CurrentFrameDuration();
+    const std::int64_t kept = m_frameInterval;
+    return kept > natural ? kept : natural;
 }
 
 HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
-                                    std::int32_t height)
+                                    std::int32_t height, REFERENCE_TIME start, REFERENCE_TIME stop)
 {
     RunFramePipeline(raw, picture, width, height, m_settings, m_defectTable, m_tables, *this);
     ReleaseRaw();  // in case the pipeline had nothing to hand back early
 
     // The picture, not the whole buffer: an allocator may hand out larger ones.
     sample->SetActualDataLength(width * height * 3);
-    REFERENCE_TIME start = m_streamTime;
-    m_streamTime += FrameDuration100ns(m_settings.eKV20XSize, m_settings.Speed, m_settings.ExposureTime);
-    REFERENCE_TIME stop = m_streamTime;
     sample->SetTime(&start, &stop);
     sample->SetSyncPoint(TRUE);
     return S_OK;
@@ -273,6 +291,7 @@ HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYT
 void CPushPinKV20X::WriteExposure(std::uint16_t analogGain, std::uint16_t exposureRows)
 {
     m_settingsLock.Unlock();
+    m_watchdog.BoundChanged();
     WriteGain(*m_device, analogGain);
     kv20x::WriteExposure(*m_device, exposureRows);
     m_settingsLock.Lock();

@@ -26,6 +26,10 @@
 //   cancel the reads from another thread without the device lock, which the
 //   pump may hold while a request waits for the camera's answer. Held for
 //   the pointer and a cancel only, never around a wait.
+// - m_typeLock: m_connectionType and m_hasConnectionType, the copy of the
+//   connection's media type that GetFormat answers with. Written inside the
+//   state lock (SetMediaType, BreakConnect), read alone (GetFormat), so a
+//   format query never waits for a start or a stop. Held for a copy only.
 // - m_bufferListLock: the free and ready lists only, held for one link or
 //   unlink and never together with another lock. The capture thread takes no
 //   other lock and uses the device link without m_deviceLock: CloseCamera
@@ -38,7 +42,9 @@
 #include "device/camera_claim.h"
 #include "framework/source_stream.h"
 #include "imaging/frame_pipeline.h"
+#include "pin/frame_pacer.h"
 #include "pin/stall_watchdog.h"
+#include "pin/video_format.h"
 #include "settings/camera_settings.h"
 #include "settings/ikv20x_overrides.h"
 
@@ -76,6 +82,7 @@ public:
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT BreakConnect() override;
     HRESULT Inactive() override;
 
     // Streaming (on the worker thread).
@@ -112,9 +119,17 @@ public:
     // Whether frames are read on a capture thread of the pin's own.
     bool UsesCaptureThread() const { return m_multiProcessor; }
 
+    // The frame interval a connected pin delivers at now: the connection's
+    // rate, unless the camera's own pace at the current settings is slower.
+    std::int64_t DeliveredFrameInterval() const;
+
 private:
     // The media type of size `index` as the pin offers it.
     HRESULT BuildMediaType(CMediaType* type, int index);
+    // The clock that serves the rate of a checked type (its clock as it is
+    // when the type names no rate); -1 when the rate is outside the range
+    // the caps offer at that size.
+    int SpeedForRate(const FormatCheck& check) const;
     // Width and height of the connected type; false when there is none.
     bool ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const;
 
@@ -153,7 +168,9 @@ private:
 
     // Runs the pipeline on one raw frame into the sample and stamps it.
     HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
-                         std::int32_t height);
+                         std::int32_t height, REFERENCE_TIME start, REFERENCE_TIME stop);
+    // One frame of the size, clock and exposure in force.
+    std::int64_t CurrentFrameDuration() const;
     // What a failure of the frame source means: nothing while the graph is
     // stopping; a time-out when the stall watchdog ended the reads; else a
     // failure, with EC_DEVICE_LOST first when the camera no longer answers.
@@ -162,12 +179,22 @@ private:
     // Ends a worker that is still running when the pin goes away.
     void StopWorker();
 
-    REFERENCE_TIME m_streamTime = 0;
+    FramePacer m_pacer;  // the worker's: sample times and the frames held back
     std::unique_ptr<DeviceLink> m_device;
     CritSec m_deviceLock;
     CritSec m_settingsLock;
     CritSec m_linkLock;
     volatile LONG m_formatLocked = 0;
+    // The rate IAMStreamConfig::SetFormat asked for, offered by the next
+    // connection of its size; 0: none (the state lock writes it).
+    volatile LONG m_requestedInterval = 0;
+    // The connection's rate when it is to be kept by holding frames back,
+    // read by the worker at each start; 0: every frame (the state lock
+    // writes it). Both fit 32 bits: a type's rate is at most 100 s.
+    volatile LONG m_frameInterval = 0;
+    CritSec m_typeLock;
+    CMediaType m_connectionType;
+    bool m_hasConnectionType = false;
     FrameTables m_tables;
     CameraSettings m_settings;
     CameraSettings m_stored;  // the stored values as last loaded or saved (application threads)

@@ -35,6 +35,11 @@ LONG ToLong(std::int64_t value)
     return value > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<LONG>(value);
 }
 
+REFERENCE_TIME& FrameTimeOf(AM_MEDIA_TYPE& type)
+{
+    return reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+}
+
 }  // namespace
 
 HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
@@ -52,8 +57,12 @@ HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
         return E_OUTOFMEMORY;
     std::memset(info, 0, sizeof *info);
     // An honest frame time: the platform's AVI multiplexer refuses a stream
-    // without one.
-    info->AvgTimePerFrame = FrameDuration100ns(index, m_settings.Speed, m_settings.ExposureTime);
+    // without one. The size an application chose a rate for offers that
+    // rate; otherwise the camera's own pace at the current settings.
+    const LONG requested = m_requestedInterval;
+    info->AvgTimePerFrame = index == m_settings.eKV20XSize && requested != 0
+                                ? requested
+                                : FrameDuration100ns(index, m_settings.Speed, m_settings.ExposureTime);
     BITMAPINFOHEADER& header = info->bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
     header.biWidth = SizeModeWidth(index);
@@ -79,12 +88,22 @@ HRESULT CPushPinKV20X::GetMediaType(int position, CMediaType* type)
     return BuildMediaType(type, position);
 }
 
+int CPushPinKV20X::SpeedForRate(const FormatCheck& check) const
+{
+    if (check.frameTime == 0)
+        return m_settings.Speed;  // no preference: the clock stays
+    return SpeedForFrameInterval(check.size, m_settings.AutoExposure != 0, m_settings.ExposureTime, check.frameTime);
+}
+
 HRESULT CPushPinKV20X::CheckMediaType(const CMediaType* type)
 {
     if (!type)
         return E_POINTER;
     const FormatCheck check = CheckType(type);
     if (!check.ok() || !type->bFixedSizeSamples || check.size != m_settings.eKV20XSize)
+        return E_INVALIDARG;
+    // A rate outside every offered range is none of the pin's types.
+    if (SpeedForRate(check) < 0)
         return E_INVALIDARG;
     return S_OK;
 }
@@ -97,10 +116,40 @@ HRESULT CPushPinKV20X::SetMediaType(const CMediaType* type)
         return E_INVALIDARG;
     if (m_formatLocked && check.size != m_settings.eKV20XSize)
         return E_INVALIDARG;
-    const HRESULT hr = CSourceStream::SetMediaType(type);
-    if (SUCCEEDED(hr))
+    const int speed = SpeedForRate(check);
+    if (speed < 0)
+        return E_INVALIDARG;
+    // The connection carries the rate the pin keeps: the one asked for, or
+    // with none the camera's own pace. A rate other than the chosen clock's
+    // own is kept by holding frames back.
+    CMediaType agreed;
+    if (FAILED(CopyMediaType(&agreed, type)) || !agreed.pbFormat)
+        return E_OUTOFMEMORY;
+    const REFERENCE_TIME natural =
+        FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime);
+    if (check.frameTime == 0)
+        FrameTimeOf(agreed) = natural;
+    HRESULT hr = CSourceStream::SetMediaType(&agreed);
+    if (SUCCEEDED(hr)) {
+        AutoLock snapshot(m_typeLock);
+        hr = CopyMediaType(&m_connectionType, &agreed);
+        m_hasConnectionType = SUCCEEDED(hr);
+    }
+    if (SUCCEEDED(hr)) {
         m_settings.eKV20XSize = check.size;
+        m_settings.Speed = static_cast<BYTE>(speed);
+        m_frameInterval = check.frameTime == natural ? 0 : static_cast<LONG>(check.frameTime);
+    }
     return hr;
+}
+
+HRESULT CPushPinKV20X::BreakConnect()
+{
+    {
+        AutoLock snapshot(m_typeLock);
+        m_hasConnectionType = false;
+    }
+    return CSourceStream::BreakConnect();
 }
 
 bool CPushPinKV20X::ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const
@@ -149,31 +198,31 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
     CMediaType newType;
     SizeMode previous;
     BYTE previousSpeed;
-    int speed;
-    std::int64_t frameTime = 0;
+    LONG previousRequest;
     {
         AutoLock lock(*m_source->pStateLock());
+        // The frame rate asked for chooses the clock; none keeps it.
+        const int speed = SpeedForRate(check);
+        if (speed < 0)
+            return E_INVALIDARG;  // outside the range the caps offer
         previous = m_settings.eKV20XSize;
         previousSpeed = m_settings.Speed;
-        // The frame rate asked for chooses the clock; none keeps it.
-        speed = check.frameTime == 0 ? previousSpeed
-                                     : SpeedForFrameTime(check.size, m_settings.ExposureTime, check.frameTime);
-        if (speed < 0)
-            return E_INVALIDARG;  // no clock comes near that rate
+        previousRequest = m_requestedInterval;
         if (!IsConnected()) {
             m_settings.eKV20XSize = check.size;
             m_settings.Speed = static_cast<BYTE>(speed);
+            m_requestedInterval = static_cast<LONG>(check.frameTime);
             m_formatLocked = 1;
             return S_OK;
         }
         if (!m_source->IsStopped())
             return VFW_E_WRONG_STATE;
         m_formatLocked = 1;
-        if (check.size == previous && speed == previousSpeed)
+        const REFERENCE_TIME connectedFrameTime = FrameTimeOf(m_mt);
+        if (check.size == previous && (check.frameTime == 0 || check.frameTime == connectedFrameTime))
             return S_OK;
         // Another size or rate on a connected pin: the connection is made
-        // again through the graph with the new type, as capture filters do,
-        // its frame time the one the chosen clock gives.
+        // again through the graph with the new type, as capture filters do.
         IFilterGraph* owner = m_source->Graph();
         if (!owner || FAILED(owner->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(graph.GetAddressOf()))))
             return VFW_E_NOT_IN_GRAPH;
@@ -181,11 +230,13 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
         previousType = m_mt;
         if (FAILED(CopyMediaType(&newType, type)) || !newType.pbFormat)
             return E_OUTOFMEMORY;
-        frameTime = FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime);
-        reinterpret_cast<VIDEOINFOHEADER*>(newType.pbFormat)->AvgTimePerFrame = frameTime;
+        if (check.frameTime == 0)
+            FrameTimeOf(newType) =
+                FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime);
         // What the pin now offers and accepts.
         m_settings.eKV20XSize = check.size;
         m_settings.Speed = static_cast<BYTE>(speed);
+        m_requestedInterval = static_cast<LONG>(check.frameTime);
     }
     // Outside the state lock: the graph disconnects and connects this pin.
     HRESULT hr = graph->ReconnectEx(static_cast<IPin*>(this), &newType);
@@ -193,11 +244,12 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
     {
         AutoLock lock(*m_source->pStateLock());
         const FormatCheck now = CheckType(&m_mt);
-        if (IsConnected() && now.size == check.size && now.frameTime == frameTime)
+        if (IsConnected() && now.size == check.size && now.frameTime == FrameTimeOf(newType))
             return S_OK;
         // Not connected with the new type: the old size and rate stand again.
         m_settings.eKV20XSize = previous;
         m_settings.Speed = previousSpeed;
+        m_requestedInterval = previousRequest;
         if (IsConnected())
             return FAILED(hr) ? hr : VFW_E_TYPE_NOT_ACCEPTED;
     }
@@ -211,11 +263,26 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetFormat(AM_MEDIA_TYPE** type)
 {
     if (!type)
         return E_POINTER;
+    // A connected pin answers with the type in use; an unconnected one with
+    // the type its next connection would be offered. Not under the state
+    // lock: a format query answers while a start holds it, and on the
+    // streaming thread (a sample callback) while a stop does.
+    AM_MEDIA_TYPE* copy = nullptr;
+    {
+        AutoLock snapshot(m_typeLock);
+        if (m_hasConnectionType) {
+            copy = CreateMediaType(&m_connectionType);
+            if (!copy)
+                return E_OUTOFMEMORY;
+            *type = copy;
+            return S_OK;
+        }
+    }
     CMediaType current;
     const HRESULT hr = BuildMediaType(&current, m_settings.eKV20XSize);
     if (hr != S_OK)
         return FAILED(hr) ? hr : E_UNEXPECTED;
-    AM_MEDIA_TYPE* copy = CreateMediaType(&current);
+    copy = CreateMediaType(&current);
     if (!copy)
         return E_OUTOFMEMORY;
     *type = copy;
@@ -250,10 +317,11 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetStreamCaps(int index, AM_MEDIA_TYPE*
         config.guid = FORMAT_VideoInfo;
         config.InputSize = config.MinCroppingSize = config.MaxCroppingSize = size;
         config.MinOutputSize = config.MaxOutputSize = size;
-        // The shortest frame is the fast clock with an exposure inside the
-        // window; the longest the normal clock at the longest exposure.
-        config.MinFrameInterval = ShortestFrameDuration100ns(index);
-        config.MaxFrameInterval = LongestFrameDuration100ns(index);
+        // Every interval in between is kept (OfferedFrameIntervals).
+        const FrameIntervalRange range =
+            OfferedFrameIntervals(index, m_settings.AutoExposure != 0, m_settings.ExposureTime);
+        config.MinFrameInterval = range.shortest;
+        config.MaxFrameInterval = range.longest;
         config.MinBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 8);
         // 2048 x 1536 at 240 bits per sample byte does not fit the field.
         config.MaxBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 240);

@@ -14,23 +14,25 @@ std::uint64_t AwakeMs()
 
 }  // namespace
 
-StallWatchdog::StallWatchdog() : m_stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+StallWatchdog::StallWatchdog(std::function<DWORD()> boundMs)
+    : m_boundMs(std::move(boundMs)), m_stop(::CreateEventA(nullptr, TRUE, FALSE, nullptr))
+{
+}
 
 StallWatchdog::~StallWatchdog()
 {
     Stop();
 }
 
-bool StallWatchdog::Start(std::function<DWORD()> boundMs, std::function<void()> action)
+bool StallWatchdog::Start(std::function<void()> action)
 {
     Stop();
     if (!m_stop)
         return false;
-    m_boundMs = std::move(boundMs);
     m_action = std::move(action);
     m_fired = false;
     // The stream starts with the reader waiting for the first frame.
-    m_deadline.Start(AwakeMs());
+    m_deadline.Start(AwakeMs(), m_boundMs());
     ::ResetEvent(m_stop.get());
     m_thread.reset(::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr));
     return static_cast<bool>(m_thread);
@@ -38,12 +40,17 @@ bool StallWatchdog::Start(std::function<DWORD()> boundMs, std::function<void()> 
 
 void StallWatchdog::FrameArrived()
 {
-    m_deadline.FrameArrived(AwakeMs());
+    m_deadline.FrameArrived(AwakeMs(), m_boundMs());
 }
 
 void StallWatchdog::ReaderBusy()
 {
-    m_deadline.ReaderBusy(AwakeMs());
+    m_deadline.ReaderBusy(AwakeMs(), m_boundMs());
+}
+
+void StallWatchdog::BoundChanged()
+{
+    m_deadline.BoundChanged(m_boundMs());
 }
 
 void StallWatchdog::ReaderIdle()
@@ -75,8 +82,8 @@ void StallWatchdog::Watch()
             m_action();
             return;
         }
-        // Woken early only by Stop; a frame that arrives meanwhile moves the
-        // deadline, which the next round reads.
+        // Woken early only by Stop; a frame that arrives or a bound that
+        // grows meanwhile moves the deadline, which the next round reads.
         const DWORD waitMs = verdict.waitMs > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<DWORD>(verdict.waitMs);
         if (::WaitForSingleObject(m_stop.get(), waitMs) == WAIT_OBJECT_0)
             return;

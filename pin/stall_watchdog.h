@@ -10,9 +10,11 @@
 //
 // Threads and locking: Start and Stop come from the streaming worker; Stop
 // joins the watchdog thread, so the action never outlives the run it
-// watches. FrameArrived, ReaderBusy and ReaderIdle may come from any thread:
-// StallDeadline keeps what they change in atomics. m_fired is an atomic;
-// m_stop is a manual-reset event.
+// watches. FrameArrived, ReaderBusy, ReaderIdle and BoundChanged may come
+// from any thread: StallDeadline keeps what they change in atomics.
+// m_boundMs is given at construction and never changes, so any thread may
+// call it; m_action is set by Start before the thread that alone calls it
+// exists. m_fired is an atomic; m_stop is a manual-reset event.
 
 #include <windows.h>
 
@@ -26,21 +28,25 @@ namespace kv20x {
 
 class StallWatchdog {
 public:
-    StallWatchdog();
+    // `boundMs` gives the bound in force; it is asked afresh at every check
+    // and event (the frame duration follows the settings), from any thread.
+    explicit StallWatchdog(std::function<DWORD()> boundMs);
     ~StallWatchdog();
     StallWatchdog(const StallWatchdog&) = delete;
     StallWatchdog& operator=(const StallWatchdog&) = delete;
 
-    // Starts watching from now. `boundMs` is asked afresh at every check (the
-    // frame duration follows the settings); `action` runs at most once.
-    // False when no thread could be started: the run goes on unwatched.
-    bool Start(std::function<DWORD()> boundMs, std::function<void()> action);
+    // Starts watching from now; `action` runs at most once. False when no
+    // thread could be started: the run goes on unwatched.
+    bool Start(std::function<void()> action);
     // A whole frame has arrived.
     void FrameArrived();
     // The reader starts waiting for the camera (the clock starts if it was
     // idle), or stops waiting because it has nowhere to put a frame.
     void ReaderBusy();
     void ReaderIdle();
+    // A setter changed what the bound depends on (size, clock, exposure):
+    // a longer bound counts at once for the frame in flight.
+    void BoundChanged();
     // Ends the watch and joins its thread. Safe when not started.
     void Stop();
     // Whether the action ran during the last watch.
@@ -50,7 +56,7 @@ private:
     static DWORD WINAPI ThreadProc(LPVOID self);
     void Watch();
 
-    std::function<DWORD()> m_boundMs;
+    const std::function<DWORD()> m_boundMs;
     std::function<void()> m_action;
     StallDeadline m_deadline;
     std::atomic<bool> m_fired{false};

@@ -74,16 +74,23 @@ std::int64_t LongestFrameDuration100ns(SizeMode size)
     return FrameDuration100ns(size, 0, 4000);
 }
 
-int SpeedForFrameTime(SizeMode size, std::uint16_t exposureRows, std::int64_t requested100ns)
+FrameIntervalRange OfferedFrameIntervals(SizeMode size, bool autoExposure, std::uint16_t exposureRows)
 {
-    if (requested100ns <= 0)
+    const std::uint16_t rows = autoExposure ? 1 : exposureRows;
+    const std::int64_t shortest = FrameDuration100ns(size, 1, rows);
+    const std::int64_t normal = FrameDuration100ns(size, 0, rows);
+    const std::int64_t longest = LongestFrameDuration100ns(size);
+    return {shortest, longest > normal ? longest : normal};
+}
+
+int SpeedForFrameInterval(SizeMode size, bool autoExposure, std::uint16_t exposureRows, std::int64_t requested100ns)
+{
+    const FrameIntervalRange range = OfferedFrameIntervals(size, autoExposure, exposureRows);
+    if (requested100ns * 100 < range.shortest * (100 - kFrameIntervalSlackPercent) ||
+        requested100ns * 100 > range.longest * (100 + kFrameIntervalSlackPercent))
         return -1;
-    const std::int64_t normal = FrameDuration100ns(size, 0, exposureRows);
-    const std::int64_t fast = FrameDuration100ns(size, 1, exposureRows);
-    const auto distance = [requested100ns](std::int64_t d) { return d > requested100ns ? d - requested100ns : requested100ns - d; };
-    const int speed = distance(fast) < distance(normal) ? 1 : 0;
-    const std::int64_t off = distance(speed ? fast : normal);
-    return off * 100 <= requested100ns * kFrameTimeTolerancePercent ? speed : -1;
+    const std::uint16_t rows = autoExposure ? 1 : exposureRows;
+    return FrameDuration100ns(size, 0, rows) <= requested100ns ? 0 : 1;
 }
 
 std::uint32_t StallTimeoutMs(SizeMode size, std::uint8_t speed, std::uint16_t exposureRows)

@@ -84,12 +84,28 @@ std::int64_t FrameDuration100ns(SizeMode size, std::uint8_t speed, std::uint16_t
 std::int64_t ShortestFrameDuration100ns(SizeMode size);
 std::int64_t LongestFrameDuration100ns(SizeMode size);
 
-// A requested frame time (IAMStreamConfig::SetFormat's AvgTimePerFrame) is
-// met by choosing the clock: the Speed whose frame at this size and exposure
-// is nearest to it, when that frame is within kFrameTimeTolerancePercent of
-// the request; -1 when neither clock comes that near.
-inline constexpr std::int64_t kFrameTimeTolerancePercent = 10;
-int SpeedForFrameTime(SizeMode size, std::uint16_t exposureRows, std::int64_t requested100ns);
+// The frame intervals the pin keeps at a size, which IAMStreamConfig
+// advertises: from the fast clock's frame at the exposure in force to the
+// normal clock's at the longest exposure. With auto exposure on, the
+// exposure never goes past the readout (the auto exposure stops at the
+// frame's height), so the shortest is the fast clock's readout; a manual
+// exposure longer than the readout lengthens it. The pin delivers any
+// interval in between by running the slowest clock that is fast enough and
+// holding back frames (FramePacer).
+struct FrameIntervalRange {
+    std::int64_t shortest;  // 100 ns units
+    std::int64_t longest;
+};
+FrameIntervalRange OfferedFrameIntervals(SizeMode size, bool autoExposure, std::uint16_t exposureRows);
+
+// Requested intervals this close outside the range (rounding of a frame rate
+// turned into an interval and back) count as its ends.
+inline constexpr std::int64_t kFrameIntervalSlackPercent = 1;
+
+// The clock that serves a requested interval: the normal clock (0) when its
+// frame at the exposure in force is no longer than the request, else the
+// fast one (1); -1 when the request lies outside the offered range.
+int SpeedForFrameInterval(SizeMode size, bool autoExposure, std::uint16_t exposureRows, std::int64_t requested100ns);
 
 // How long a streaming camera may send no whole frame before it counts as
 // stalled: five frames of the current settings, and never under 3 s.

@@ -104,27 +104,57 @@ TEST(CameraSettings, FrameDurationFollowsSizeClockAndExposure)
     EXPECT_EQ(FrameDuration100ns(0, 0, 4000), 3840000);
 }
 
-// 1024 x 768 at 300 rows: 76 ms normal, 42 ms fast; 640 x 480: 45 and 25 ms.
-TEST(CameraSettings, ARequestedFrameTimeChoosesTheNearestClockWithinTenPercent)
+// What IAMStreamConfig offers and keeps. 1024 x 768: 42 ms (fast clock,
+// readout) to 384 ms (normal clock, 4000 rows); the normal clock's readout
+// is 76 ms. 640 x 480: 25 ms fast, 45 ms normal.
+TEST(CameraSettings, EveryOfferedFrameIntervalIsServedByAClock)
 {
     const struct {
         SizeMode size;
+        bool autoExposure;
         std::uint16_t rows;
+        std::int64_t shortest, longest;
+    } ranges[] = {
+        {0, true, 300, 830000, 3840000},  {1, true, 300, 420000, 3840000},  {2, true, 300, 250000, 3620000},
+        {1, true, 4000, 420000, 3840000},  // auto exposure never goes past the readout
+        {1, false, 300, 420000, 3840000},  {1, false, 800, 420000, 3840000},
+        {2, false, 800, 400000, 3620000},  // a manual exposure past the readout lengthens the shortest
+        {1, false, 60000, 32000000, 57600000},
+    };
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(testing::Message() << "size " << r.size << ", auto " << r.autoExposure << ", " << r.rows);
+        const FrameIntervalRange range = OfferedFrameIntervals(r.size, r.autoExposure, r.rows);
+        EXPECT_EQ(range.shortest, r.shortest);
+        EXPECT_EQ(range.longest, r.longest);
+        // Both ends and every interval between are served; beyond the 1 %
+        // slack nothing is.
+        for (std::int64_t t = range.shortest; t <= range.longest; t += (range.longest - range.shortest) / 97) {
+            const int speed = SpeedForFrameInterval(r.size, r.autoExposure, r.rows, t);
+            ASSERT_GE(speed, 0) << t;
+            // The chosen clock is fast enough, and the slower one would not be.
+            const std::uint16_t rows = r.autoExposure ? 1 : r.rows;
+            EXPECT_LE(FrameDuration100ns(r.size, static_cast<std::uint8_t>(speed), rows), t);
+            if (speed == 1) {
+                EXPECT_GT(FrameDuration100ns(r.size, 0, rows), t);
+            }
+        }
+        EXPECT_GE(SpeedForFrameInterval(r.size, r.autoExposure, r.rows, range.longest), 0);
+        EXPECT_GE(SpeedForFrameInterval(r.size, r.autoExposure, r.rows, range.shortest * 99 / 100), 0);
+        EXPECT_EQ(SpeedForFrameInterval(r.size, r.autoExposure, r.rows, range.shortest * 98 / 100), -1);
+        EXPECT_GE(SpeedForFrameInterval(r.size, r.autoExposure, r.rows, range.longest * 101 / 100), 0);
+        EXPECT_EQ(SpeedForFrameInterval(r.size, r.autoExposure, r.rows, range.longest * 102 / 100), -1);
+    }
+    const struct {
+        SizeMode size;
         std::int64_t requested;
         int speed;
-    } cases[] = {
-        {1, 300, 760000, 0},     {1, 300, 420000, 1},     {1, 300, 10000000 / 13, 0}, {1, 300, 10000000 / 24, 1},
-        {1, 300, 333333, -1},    // 30 frames/s: 42 ms is 26 % off
-        {1, 300, 691000, 0},     {1, 300, 690000, -1},    {1, 300, 844000, 0},        {1, 300, 845000, -1},
-        {1, 300, 382000, 1},     {1, 300, 381000, -1},    {1, 300, 590000, -1},       // between the two
-        {2, 300, 333333, -1},    {2, 300, 250000, 1},     {2, 300, 450000, 0},
-        {0, 300, 10000000 / 12, 1}, {0, 300, 10000000 / 7, 0},
-        {1, 2000, 1920000, 0},   {1, 2000, 1060000, 1},   {1, 2000, 760000, -1},      // a long exposure sets the pace
-        {1, 300, 0, -1},         {1, 300, -5, -1},
+    } choices[] = {
+        {2, 10000000 / 40, 1}, {2, 10000000 / 30, 1}, {2, 10000000 / 22, 0}, {2, 10000000 / 15, 0},
+        {1, 10000000 / 24, 1}, {1, 10000000 / 15, 1}, {1, 10000000 / 13, 0}, {0, 10000000 / 12, 1},
+        {0, 10000000 / 6, 0},  {1, 1, -1},            {1, 0, -1},            {1, -5, -1},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(SpeedForFrameTime(c.size, c.rows, c.requested), c.speed)
-            << "size " << c.size << ", " << c.rows << " rows, " << c.requested;
+    for (const auto& c : choices)
+        EXPECT_EQ(SpeedForFrameInterval(c.size, true, 300, c.requested), c.speed) << c.size << ", " << c.requested;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <ks.h>
 
 #include <cstring>
+#include <vector>
 
 #include "settings/class_ids.h"
 
@@ -281,70 +282,149 @@ TEST_F(OutputFormats, SetFormatThatCannotReconnectReportsTheFailureAndKeepsTheCo
     FreeMediaType(connected);
 }
 
-// 640 x 480 at 300 rows: 45 ms a frame on the normal clock, 25 ms on the fast.
-TEST_F(OutputFormats, SetFormatSetsTheFrameRateItIsAskedFor)
+CMediaType WithRate(CMediaType type, REFERENCE_TIME frameTime)
+{
+    reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = frameTime;
+    return type;
+}
+
+REFERENCE_TIME FrameTimeOf(const AM_MEDIA_TYPE* type)
+{
+    return Info(type)->AvgTimePerFrame;
+}
+
+// The rates an application asks for at a size, from what the caps offer:
+// both ends, the middle, and 15 and 30 frames/s where the range holds them.
+std::vector<REFERENCE_TIME> RatesToAskFor(const VIDEO_STREAM_CONFIG_CAPS& caps)
+{
+    std::vector<REFERENCE_TIME> rates = {caps.MinFrameInterval, caps.MaxFrameInterval,
+                                         (caps.MinFrameInterval + caps.MaxFrameInterval) / 2};
+    for (const REFERENCE_TIME common : {333333LL, 666667LL})
+        if (common > caps.MinFrameInterval && common < caps.MaxFrameInterval)
+            rates.push_back(common);
+    return rates;
+}
+
+// What GetStreamCaps advertises is honoured: every rate asked for connects,
+// GetFormat, the connection and the samples all say it, and the samples come
+// at that rate (their times are the camera's, frames held back included).
+TEST_F(OutputFormats, EveryAdvertisedRateConnectsAndIsKept)
 {
     IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
-    ASSERT_EQ(FilterControl()->SetExposure(FALSE, 100, 300, 20), S_OK);
-    const auto withRate = [](REFERENCE_TIME frameTime) {
-        CMediaType type = Rgb24(640, 480);
-        reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame = frameTime;
-        return type;
-    };
-    const auto speed = [this] {
-        BYTE s = 9;
-        PinControl()->GetSpeed(&s);
-        return s;
-    };
-    const auto formatFrameTime = [config] {
-        AM_MEDIA_TYPE* current = nullptr;
-        EXPECT_EQ(config->GetFormat(&current), S_OK);
-        const REFERENCE_TIME t = current ? Info(current)->AvgTimePerFrame : -1;
-        DeleteMediaType(current);
-        return t;
-    };
-    const struct {
-        REFERENCE_TIME requested;
-        HRESULT result;
-        int speedAfter;
-    } steps[] = {
-        {10000000 / 40, S_OK, 1},   // 40 frames/s: the fast clock
-        {0, S_OK, 1},               // no preference: the rate stays
-        {10000000 / 22, S_OK, 0},   // 22 frames/s: the normal clock (45 ms)
-        {10000000 / 30, E_INVALIDARG, 0},  // 30 frames/s: neither clock comes within 10 %
-        {10000000 / 5, E_INVALIDARG, 0},
-        {260000, S_OK, 1},          // 26 ms: the fast clock's 25 ms is near enough
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE(step.requested);
-        CMediaType type = withRate(step.requested);
-        EXPECT_EQ(config->SetFormat(&type), step.result);
-        EXPECT_EQ(speed(), step.speedAfter);
-        EXPECT_EQ(formatFrameTime(), FrameDuration100ns(2, static_cast<std::uint8_t>(step.speedAfter), 300))
-            << "GetFormat shows the rate in force";
+    ConnectToGrabber();
+    for (int index = 0; index < kSizeModeCount; ++index) {
+        AM_MEDIA_TYPE* offered = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        ASSERT_EQ(config->GetStreamCaps(index, &offered, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        const CMediaType base(*offered);
+        DeleteMediaType(offered);
+        for (const REFERENCE_TIME rate : RatesToAskFor(caps)) {
+            SCOPED_TRACE(testing::Message() << "size " << index << ", " << rate << " x 100 ns");
+            CMediaType asked = WithRate(base, rate);
+            ASSERT_EQ(config->SetFormat(&asked), S_OK);
+            AM_MEDIA_TYPE* format = nullptr;
+            ASSERT_EQ(config->GetFormat(&format), S_OK);
+            EXPECT_EQ(FrameTimeOf(format), rate);
+            EXPECT_EQ(Info(format)->bmiHeader.biWidth, SizeModeWidth(index));
+            DeleteMediaType(format);
+            AM_MEDIA_TYPE connected{};
+            ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+            EXPECT_EQ(FrameTimeOf(&connected), rate);
+            FreeMediaType(connected);
+
+            collector.Clear();
+            ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+            ASSERT_TRUE(collector.WaitFor(11));
+            grabberGraph.control->Stop();
+            const auto samples = collector.Samples();
+            for (size_t i = 1; i < samples.size(); ++i)
+                ASSERT_EQ(samples[i].start, samples[i - 1].stop) << i;
+            // Ten intervals after the first sample, which always goes out.
+            const double average = (samples[10].stop - samples[0].stop) / 10.0;
+            EXPECT_NEAR(average, static_cast<double>(rate), 0.12 * static_cast<double>(rate));
+        }
+        // Just past either end of the range is refused, and nothing changes.
+        for (const REFERENCE_TIME outside : {caps.MinFrameInterval * 97 / 100, caps.MaxFrameInterval * 103 / 100}) {
+            CMediaType refused = WithRate(base, outside);
+            EXPECT_EQ(config->SetFormat(&refused), E_INVALIDARG) << outside;
+        }
+    }
+}
+
+// With auto exposure off, the exposure sets the shortest frame; the range
+// advertised follows it and its shortest interval is still kept.
+TEST_F(OutputFormats, AManualExposureShiftsTheRangeAndItsEndIsKept)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    ASSERT_EQ(FilterControl()->SetExposure(FALSE, 100, 800, 20), S_OK);
+    for (int index = 0; index < kSizeModeCount; ++index) {
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        AM_MEDIA_TYPE* offered = nullptr;
+        ASSERT_EQ(config->GetStreamCaps(index, &offered, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_EQ(caps.MinFrameInterval, FrameDuration100ns(index, 1, 800)) << index;
+        CMediaType fastest = WithRate(CMediaType(*offered), caps.MinFrameInterval);
+        DeleteMediaType(offered);
+        EXPECT_EQ(config->SetFormat(&fastest), S_OK) << index;
+        BYTE speed = 0;
+        PinControl()->GetSpeed(&speed);
+        EXPECT_EQ(speed, 1) << "the fast clock";
+    }
+    // 640 x 480: 800 rows make 40 ms the shortest; 30 frames/s is past it.
+    CMediaType thirty = WithRate(Rgb24(640, 480), 333333);
+    EXPECT_EQ(config->SetFormat(&thirty), E_INVALIDARG);
+}
+
+// One rate, one answer: a type's rate is checked wherever a type comes in,
+// the connection keeps what was agreed, and GetFormat reports the connection.
+TEST_F(OutputFormats, TheConnectionsRateIsCheckedKeptAndReported)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    ASSERT_EQ(PinControl()->SetVideoSize(2), S_OK);
+    // 640 x 480 offers 25 ms to 362 ms.
+    for (const REFERENCE_TIME absurd : {1LL, 100000LL, 240000LL, 3800000LL, 100000000LL}) {
+        const CMediaType type = WithRate(Rgb24(640, 480), absurd);
+        EXPECT_EQ(pin->CheckMediaType(&type), E_INVALIDARG) << absurd;
+        EXPECT_EQ(Pin()->QueryAccept(&type), S_FALSE) << absurd;
+        EXPECT_EQ(pin->SetMediaType(&type), E_INVALIDARG) << absurd;
+        EXPECT_NE(Pin()->Connect(&sink, &type), S_OK) << absurd;
+        EXPECT_FALSE(pin->IsConnected());
     }
 
-    // Connected and stopped: the connection is made again with the new rate,
-    // and the samples are stamped with it.
-    CMediaType normal = withRate(450000);
-    ASSERT_EQ(config->SetFormat(&normal), S_OK);
-    ConnectToGrabber();
-    CMediaType fast = withRate(250000);
-    ASSERT_EQ(config->SetFormat(&fast), S_OK);
+    // No rate: the camera's own pace at the current clock goes into the
+    // connection.
+    const CMediaType none = WithRate(Rgb24(640, 480), 0);
+    ASSERT_EQ(Pin()->Connect(&sink, &none), S_OK);
     AM_MEDIA_TYPE connected{};
     ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
-    EXPECT_EQ(Info(&connected)->AvgTimePerFrame, FrameDuration100ns(2, 1, 300));
-    EXPECT_EQ(Info(&connected)->bmiHeader.biWidth, 640);
+    EXPECT_EQ(FrameTimeOf(&connected), FrameDuration100ns(2, 0, 300));
     FreeMediaType(connected);
-    collector.Clear();
-    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
-    ASSERT_TRUE(collector.WaitFor(2));
-    CMediaType refusedWhileRunning = withRate(450000);
-    EXPECT_EQ(config->SetFormat(&refusedWhileRunning), VFW_E_WRONG_STATE);
-    grabberGraph.control->Stop();
-    const auto samples = collector.Samples();
-    EXPECT_EQ(samples[1].stop - samples[1].start, FrameDuration100ns(2, 1, 300));
-    EXPECT_EQ(camera->Register(10), 0x8000) << "the sensor ran on the fast clock";
+    static_cast<IPin*>(pin)->Disconnect();
+    sink.Disconnect();
+
+    // 30 frames/s, connected directly: the fast clock, held back to 30.
+    const CMediaType thirty = WithRate(Rgb24(640, 480), 333333);
+    ASSERT_EQ(Pin()->Connect(&sink, &thirty), S_OK);
+    BYTE speed = 0;
+    PinControl()->GetSpeed(&speed);
+    EXPECT_EQ(speed, 1);
+    AM_MEDIA_TYPE* format = nullptr;
+    ASSERT_EQ(config->GetFormat(&format), S_OK);
+    EXPECT_EQ(FrameTimeOf(format), 333333) << "the connection's type, not one rebuilt from the settings";
+    DeleteMediaType(format);
+    ComPtr<IAMVideoControl> video;
+    ASSERT_EQ(Filter()->QueryInterface(IID_PPV_ARGS(&video)), S_OK);
+    LONGLONG actual = 0;
+    ASSERT_EQ(video->GetCurrentActualFrameRate(Pin(), &actual), S_OK);
+    EXPECT_EQ(actual, 333333);
+
+    // A later change of clock leaves the connection as agreed; the rate
+    // delivered is the camera's when it becomes slower than the connection's.
+    ASSERT_EQ(PinControl()->SetSpeed(0), S_OK);
+    ASSERT_EQ(config->GetFormat(&format), S_OK);
+    EXPECT_EQ(FrameTimeOf(format), 333333);
+    DeleteMediaType(format);
+    ASSERT_EQ(video->GetCurrentActualFrameRate(Pin(), &actual), S_OK);
+    EXPECT_EQ(actual, FrameDuration100ns(2, 0, 300));
 }
 
 TEST_F(OutputFormats, BufferSizing)

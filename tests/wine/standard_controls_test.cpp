@@ -7,7 +7,9 @@
 #include <ks.h>
 #include <ksmedia.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "settings/standard_units.h"
 
@@ -393,21 +395,30 @@ TEST_F(StandardControls, FlipsAndFrameRatesThroughVideoControl)
         LONGLONG fastest = 0;
         ASSERT_EQ(video->GetMaxAvailableFrameRate(out, index, streamCaps.MaxOutputSize, &fastest), S_OK);
         EXPECT_EQ(fastest, streamCaps.MinFrameInterval);
-        // The rates SetFormat can set: both clocks at the current exposure.
+        // The list: both ends of the range the caps offer, and the common
+        // rates between them, shortest first; every one can be set.
         long count = 0;
         ASSERT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, &count, nullptr), S_OK);
-        EXPECT_EQ(count, 2) << "the count alone, for a null list";
         LONGLONG* list = nullptr;
-        ASSERT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, &count, &list), S_OK);
-        ASSERT_EQ(count, 2);
+        long listed = 0;
+        ASSERT_EQ(video->GetFrameRateList(out, index, streamCaps.MaxOutputSize, &listed, &list), S_OK);
+        ASSERT_EQ(listed, count) << "the count alone, for a null list";
+        ASSERT_GE(listed, 2);
         EXPECT_EQ(list[0], streamCaps.MinFrameInterval);
-        EXPECT_EQ(list[1], current);
+        EXPECT_EQ(list[listed - 1], streamCaps.MaxFrameInterval);
+        for (long i = 1; i < listed; ++i)
+            EXPECT_GT(list[i], list[i - 1]);
+        EXPECT_EQ(std::count(list, list + listed, 333333), index == 2 ? 1 : 0) << "30 frames/s where it fits";
+        EXPECT_EQ(std::count(list, list + listed, 666667), index == 0 ? 0 : 1) << "15 frames/s where it fits";
+        EXPECT_GE(current, streamCaps.MinFrameInterval);
+        EXPECT_LE(current, streamCaps.MaxFrameInterval);
+        const std::vector<LONGLONG> rates(list, list + listed);
         ::CoTaskMemFree(list);
-        for (LONGLONG rate : {FrameDuration100ns(index, 1, 300), current}) {
+        for (LONGLONG rate : rates) {
             AM_MEDIA_TYPE* settable = nullptr;
             ASSERT_EQ(config->GetStreamCaps(index, &settable, reinterpret_cast<BYTE*>(&streamCaps)), S_OK);
             reinterpret_cast<VIDEOINFOHEADER*>(settable->pbFormat)->AvgTimePerFrame = rate;
-            EXPECT_EQ(config->SetFormat(settable), S_OK) << "every listed rate can be set";
+            EXPECT_EQ(config->SetFormat(settable), S_OK) << "every listed rate can be set: " << rate;
             DeleteMediaType(settable);
         }
         ASSERT_EQ(FilterControl()->SetSpeed(0), S_OK);

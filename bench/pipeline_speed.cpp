@@ -1,9 +1,10 @@
 // Milliseconds per frame of the whole image pipeline on every instruction-set
 // level this processor has, against the same chain of steps in OpenCV (one
 // thread and its default threads) and against the memory floor: reading the
-// raw frame once and writing the picture once. Medians of the frames' times,
-// at the three sizes, on the simulated camera's chart with the default
-// settings (auto exposure on, colour matrix on).
+// raw frame once and writing the picture once. Then every picture format at
+// every level, each against RGB24 at the same level. Medians of the frames'
+// times, at the three sizes, on the simulated camera's chart with the
+// default settings (auto exposure on, colour matrix on).
 //   pipeline_speed [frames]          (default 60; at least 50 for the figures)
 // KV20X_SIMD=<level> caps the levels tried (plain, sse2, ssse3, avx2, avx512).
 // The Windows builds (run under Wine, to compare the 32-bit module's levels
@@ -132,7 +133,9 @@ int main(int argc, char** argv)
         BenchFrame frame = MakeFrame(w, h);
         std::vector<Candidate> candidates;
 
-        // Each level with its own settings, tables and raw copy.
+        // Each level and format with its own settings, tables and raw copy;
+        // each format writes a picture of its own, and the YUV ones share
+        // one planes buffer.
         struct LevelState {
             CameraSettings settings;
             DefectTable defects;
@@ -141,20 +144,32 @@ int main(int argc, char** argv)
             std::vector<std::uint8_t> raw;
         };
         std::vector<std::unique_ptr<LevelState>> states;
+        std::vector<std::vector<std::uint8_t>> pictures;
+        for (int f = 0; f < kPictureFormatCount; ++f)
+            pictures.emplace_back(LayoutOf(static_cast<PictureFormat>(f), w, h).imageBytes);
+        std::vector<std::uint8_t> planes(static_cast<std::size_t>(w) * h * 3);
+        std::vector<std::string> levelNames;
         for (int i = static_cast<int>(cap); i >= 0; --i) {
             const auto level = static_cast<SimdLevel>(i);
             if (!SimdLevelUsable(level))
                 continue;
-            auto state = std::make_unique<LevelState>();
-            UpdateExposureTiming(state->settings);
-            BuildFrameTables(state->settings, state->tables);
-            state->raw = frame.raw;
-            LevelState* s = state.get();
-            states.push_back(std::move(state));
-            candidates.push_back({std::string("this module, ") + SimdLevelName(level), [s, &frame, w, h, level] {
-                                      RunFramePipeline(s->raw.data(), frame.picture.data(), w, h, s->settings,
-                                                       s->defects, s->tables, s->hooks, level);
-                                  }, {}});
+            levelNames.push_back(SimdLevelName(level));
+            for (int f = 0; f < kPictureFormatCount; ++f) {
+                auto state = std::make_unique<LevelState>();
+                UpdateExposureTiming(state->settings);
+                BuildFrameTables(state->settings, state->tables);
+                state->raw = frame.raw;
+                LevelState* s = state.get();
+                states.push_back(std::move(state));
+                const PictureTarget target{static_cast<PictureFormat>(f), pictures[f].data(), planes.data()};
+                candidates.push_back({std::string("this module, ") + SimdLevelName(level) + ", " +
+                                          PictureFormatName(target.format),
+                                      [s, target, w, h, level] {
+                                          RunFramePipeline(s->raw.data(), target, w, h, s->settings, s->defects,
+                                                           s->tables, s->hooks, level);
+                                      },
+                                      {}});
+            }
         }
         const std::size_t levels = candidates.size();
 
@@ -188,19 +203,34 @@ int main(int argc, char** argv)
         std::vector<Row> rows;
         for (const Candidate& c : candidates)
             rows.push_back({c.name, Median(c.ms)});
+        // RGB24 at each level, then the others.
+        std::vector<Row> shown;
+        for (std::size_t i = 0; i < levels; i += kPictureFormatCount)
+            shown.push_back({"this module, " + levelNames[i / kPictureFormatCount], rows[i].ms});
+        shown.insert(shown.end(), rows.begin() + static_cast<std::ptrdiff_t>(levels), rows.end());
 #if KV20X_WITH_OPENCV
         const double cv1 = rows[levels].ms, cvDefault = rows[levels + 1].ms, floorMs = rows[levels + 2].ms;
-        std::printf("\n%dx%d\n%-28s %10s %16s %16s %12s\n", w, h, "", "ms/frame", "OpenCV default /",
+        std::printf("\n%dx%d, RGB24\n%-28s %10s %16s %16s %12s\n", w, h, "", "ms/frame", "OpenCV default /",
                     "OpenCV 1 thread /", "/ floor");
-        for (const Row& row : rows)
+        for (const Row& row : shown)
             std::printf("%-28s %10.2f %16.2f %16.2f %12.1f\n", row.name.c_str(), row.ms, cvDefault / row.ms,
                         cv1 / row.ms, row.ms / floorMs);
 #else
         const double floorMs = rows[levels].ms;
-        std::printf("\n%dx%d\n%-28s %10s %12s\n", w, h, "", "ms/frame", "/ floor");
-        for (const Row& row : rows)
+        std::printf("\n%dx%d, RGB24\n%-28s %10s %12s\n", w, h, "", "ms/frame", "/ floor");
+        for (const Row& row : shown)
             std::printf("%-28s %10.2f %12.1f\n", row.name.c_str(), row.ms, row.ms / floorMs);
 #endif
+        std::printf("\n%dx%d, ms/frame of each format (and / RGB24 of the same level)\n%-8s", w, h, "");
+        for (int f = 0; f < kPictureFormatCount; ++f)
+            std::printf(" %15s", PictureFormatName(static_cast<PictureFormat>(f)));
+        std::printf("\n");
+        for (std::size_t i = 0; i < levels; i += kPictureFormatCount) {
+            std::printf("%-8s %15.2f", levelNames[i / kPictureFormatCount].c_str(), rows[i].ms);
+            for (int f = 1; f < kPictureFormatCount; ++f)
+                std::printf("    %5.2f (%4.2f)", rows[i + f].ms, rows[i + f].ms / rows[i].ms);
+            std::printf("\n");
+        }
     }
     return 0;
 }

@@ -86,34 +86,66 @@ void PrepareMatrix(FinishPlan& plan)
     }
 }
 
-// Reverses the rows when asked; each row runs through `kernels` from the
-// planes of its source row into packed pixels. A pair of rows swaps through
-// the scratch: the top row's planes are copied aside, the bottom row is
-// finished into the top row's place, then the copy into the bottom's.
-void RunRows(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params,
-             const FinishPlan& plan, const PipelineKernels& kernels, std::uint8_t* scratch)
+// The RGB formats, in place: each picture row (rowStride bytes) first holds
+// its planes, which each row kernel turns into the pixels of the row the
+// flips put them in. A pair of rows swaps through the scratch: the top row's
+// planes are copied aside, the bottom row is finished into the top row's
+// place, then the copy into the bottom's.
+void RunRowsInPlace(std::uint8_t* picture, std::size_t rowStride, std::int32_t width, std::int32_t height,
+                    const FinishParams& params, const FinishPlan& plan, FinishRowFn finishRow, std::uint8_t* scratch)
 {
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    const std::size_t planesBytes = static_cast<std::size_t>(width) * 3;
     const auto finish = [&](const std::uint8_t* planes, std::uint8_t* out) {
         const FinishRowArgs row{planes, planes + width, planes + 2 * width, out, width, params.mirrorRows};
-        kernels.finishRow(plan, row);
+        finishRow(plan, row);
     };
     if (!params.reverseRows) {
         for (std::int32_t y = 0; y < height; ++y) {
-            std::uint8_t* row = picture + y * stride;
-            std::memcpy(scratch, row, stride);
+            std::uint8_t* row = picture + y * rowStride;
+            std::memcpy(scratch, row, planesBytes);
             finish(scratch, row);
         }
         return;
     }
     std::int32_t top = 0, bottom = height - 1;
     for (; top <= bottom; ++top, --bottom) {
-        std::uint8_t* a = picture + top * stride;
-        std::uint8_t* b = picture + bottom * stride;
-        std::memcpy(scratch, a, stride);
+        std::uint8_t* a = picture + top * rowStride;
+        std::uint8_t* b = picture + bottom * rowStride;
+        std::memcpy(scratch, a, planesBytes);
         if (top != bottom)
             finish(b, a);
         finish(scratch, b);
+    }
+}
+
+// The YUV formats, from planes of their own: each picture row (each pair of
+// rows for 4:2:0) from the planes rows the flips assign to it.
+void RunRowsApart(const PictureTarget& target, const PictureLayout& layout, std::int32_t width, std::int32_t height,
+                  const FinishParams& params, const FinishPlan& plan, const PipelineKernels& kernels)
+{
+    const std::size_t planesStride = static_cast<std::size_t>(width) * 3;
+    const auto rowOf = [&](std::int32_t y, std::uint8_t* out) {
+        const std::int32_t source = params.reverseRows ? height - 1 - y : y;
+        const std::uint8_t* planes = target.planes + source * planesStride;
+        return FinishRowArgs{planes, planes + width, planes + 2 * width, out, width, params.mirrorRows};
+    };
+    const PicturePlane& luma = layout.planes[0];
+    if (target.format == PictureFormat::Yuy2) {
+        for (std::int32_t y = 0; y < height; ++y)
+            kernels.finishRowYuy2(plan, rowOf(y, target.picture + y * static_cast<std::size_t>(luma.stride)));
+        return;
+    }
+    const bool nv12 = target.format == PictureFormat::Nv12;
+    const PicturePlane& u = layout.planes[1];
+    const PicturePlane& v = layout.planes[nv12 ? 1 : 2];
+    const FinishPairFn finishPair = nv12 ? kernels.finishPairNv12 : kernels.finishPairI420;
+    for (std::int32_t y = 0; y < height; y += 2) {
+        std::uint8_t* lumaRow = target.picture + luma.offset + y * static_cast<std::size_t>(luma.stride);
+        const std::size_t chromaRow = static_cast<std::size_t>(y / 2);
+        const FinishPairArgs pair{{rowOf(y, lumaRow), rowOf(y + 1, lumaRow + luma.stride)},
+                                  target.picture + u.offset + chromaRow * u.stride,
+                                  target.picture + v.offset + chromaRow * v.stride};
+        finishPair(plan, pair);
     }
 }
 
@@ -168,7 +200,14 @@ void PrepareFinishPlan(FinishPlan& plan, bool forPlainForm)
 void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t height, const FinishParams& params,
                    SimdLevel level)
 {
-    if (width <= 0 || height <= 0)
+    FinishPicture(PictureTarget{PictureFormat::Rgb24, picture, nullptr}, width, height, params, level);
+}
+
+void FinishPicture(const PictureTarget& target, std::int32_t width, std::int32_t height, const FinishParams& params,
+                   SimdLevel level)
+{
+    const PictureLayout layout = LayoutOf(target.format, width, height);
+    if (!layout.valid)
         return;
     const PipelineKernels& kernels = UsableKernels(level);
     FinishPlan plan;
@@ -178,12 +217,18 @@ void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t heigh
     plan.product = params.product;
     PrepareFinishPlan(plan, kernels.level == SimdLevel::Plain);
 
+    if (!layout.bottomUp) {
+        RunRowsApart(target, layout, width, height, params, plan, kernels);
+        return;
+    }
+    const FinishRowFn finishRow = target.format == PictureFormat::Rgb24 ? kernels.finishRow : kernels.finishRow32;
+    const std::size_t rowStride = layout.planes[0].stride;
     if (width <= kStackScratchWidth) {
         std::uint8_t scratch[kStackScratchWidth * 3];
-        RunRows(picture, width, height, params, plan, kernels, scratch);
+        RunRowsInPlace(target.picture, rowStride, width, height, params, plan, finishRow, scratch);
     } else {
         std::vector<std::uint8_t> scratch(static_cast<std::size_t>(width) * 3);
-        RunRows(picture, width, height, params, plan, kernels, scratch.data());
+        RunRowsInPlace(target.picture, rowStride, width, height, params, plan, finishRow, scratch.data());
     }
 }
 

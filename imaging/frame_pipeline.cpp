@@ -66,17 +66,25 @@ void BuildFrameTables(const CameraSettings& settings, FrameTables& tables)
     BuildWbLut(settings.r, settings.g, settings.b, tables.wb);
 }
 
-void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
+bool RunFramePipeline(std::uint8_t* raw, const PictureTarget& target, std::int32_t width, std::int32_t height,
                       CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
                       SimdLevel level)
 {
+    const PictureLayout layout = LayoutOf(target.format, width, height);
+    if (!layout.valid || width < 3 || height < 3 || !target.picture || (layout.planesBytes != 0 && !target.planes))
+        return false;
+    // The RGB formats' planes sit at the start of each picture row.
+    std::uint8_t* const planes = layout.planesBytes != 0 ? target.planes : target.picture;
+    const std::size_t planesStride = layout.planesBytes != 0 ? static_cast<std::size_t>(width) * 3
+                                                              : layout.planes[0].stride;
+
     if (defects.count != 0)
         CorrectDefects(raw, width, height, defects);
 
     PictureStats stats;
     stats.gatherWindow = settings.AutoExposure != 0;
     stats.gatherTotal = settings.bAutoWB != 0;
-    ReconstructColour(raw, picture, width, height, &stats, level);
+    ReconstructColour(raw, planes, planesStride, width, height, &stats, level);
 
     if (stats.gatherWindow)
         RunAutoExposure(stats, width, height, settings, hooks);
@@ -98,9 +106,20 @@ void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t wid
     } else {
         params.stage = ColourStage::WhiteBalanceOnly;
     }
-    params.reverseRows = settings.VFlip == 0;
+    // The sensor's first row is shown at the top when VFlip is 0: last in
+    // memory for the bottom-up formats, first for the top-down ones.
+    params.reverseRows = (settings.VFlip == 0) == layout.bottomUp;
     params.mirrorRows = settings.HFlip != 0;
-    FinishPicture(picture, width, height, params, level);
+    FinishPicture(target, width, height, params, level);
+    return true;
+}
+
+void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
+                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
+                      SimdLevel level)
+{
+    RunFramePipeline(raw, PictureTarget{PictureFormat::Rgb24, picture, nullptr}, width, height, settings, defects,
+                     tables, hooks, level);
 }
 
 }  // namespace kv20x

@@ -3,7 +3,8 @@
 //   1. defect repair on the raw frame          5. colour stage (grey, or white
 //   2. colour reconstruction into the picture     balance with or without matrix)
 //   3. one auto exposure step                  6. tone curve
-//   4. a pending one-shot white balance        7. vertical flip, horizontal mirror
+//   4. a pending one-shot white balance        7. vertical flip, horizontal mirror,
+//                                                 and the picture format
 // Steps 5 to 7 share one pass over the picture. The caller supplies the
 // buffers and, through FrameHooks, the device writes and the settings lock,
 // so that this code stays free of device and platform code.
@@ -11,6 +12,7 @@
 #include <cstdint>
 
 #include "imaging/colour_tables.h"
+#include "imaging/picture_format.h"
 #include "imaging/simd_level.h"
 #include "settings/defect_table.h"
 #include "settings/camera_settings.h"
@@ -41,11 +43,25 @@ protected:
 };
 
 // Runs steps 1 to 7 on `raw` (width x height, modified by the defect repair)
-// into `picture` (width x height x 3 bytes). Reads the settings afresh; the
-// auto exposure and the one-shot white balance write their results back,
-// under the settings lock and only if their flag is still set then. The
-// pixel work runs in the kernels of `level` (the best this processor has
-// unless a test or benchmark asks for another).
+// into the picture of `target` in its format (picture_format.h: layout and
+// colour rule). Reads the settings afresh; the auto exposure and the
+// one-shot white balance write their results back, under the settings lock
+// and only if their flag is still set then. The pixel work runs in the
+// kernels of `level` (the best this processor has unless a test or
+// benchmark asks for another).
+//
+// The RGB formats keep the colour planes between steps 2 and 5 in the
+// picture itself; the YUV formats need target.planes, a buffer of
+// LayoutOf(format, width, height).planesBytes that the caller allocates once
+// for the stream. Returns false, having touched nothing and called no hook,
+// when the format cannot be made at this size (odd sizes of the YUV
+// formats), the size is below 3 x 3, or a YUV format has no planes buffer.
+bool RunFramePipeline(std::uint8_t* raw, const PictureTarget& target, std::int32_t width, std::int32_t height,
+                      CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
+                      SimdLevel level = BestSimdLevel());
+
+// RGB24 into `picture` (width x height x 3 bytes), which also holds the
+// planes between the steps.
 void RunFramePipeline(std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
                       CameraSettings& settings, const DefectTable& defects, FrameTables& tables, FrameHooks& hooks,
                       SimdLevel level = BestSimdLevel());

@@ -66,6 +66,16 @@ struct Avx2Ops {
     template <int n>
     static Reg Sra32(Reg v) { return _mm256_srai_epi32(v, n); }
 
+    static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+    static Reg AvgU16(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
+    static Reg ReverseWords(Reg v)
+    {
+        const Reg inLane = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
+                                            14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+        return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, inLane), 0x4E);
+    }
+
     static Reg BlendOdd16(Reg even, Reg odd) { return _mm256_blend_epi16(even, odd, 0xAA); }
 
     static Reg SumBytes(Reg acc, Reg v) { return _mm256_add_epi64(acc, _mm256_sad_epu8(v, _mm256_setzero_si256())); }
@@ -127,10 +137,49 @@ struct Avx2Ops {
             Store(out + 64, _mm256_permute2x128_si256(piece[1], piece[2], 0x20));  // A1 A2
         }
     }
+
+    // Unpacking within the lanes leaves pixels 0-3 and 16-19 in one
+    // register, 4-7 and 20-23 in the next, and so on; the lanes are then
+    // paired up. Mirrored, each register's pixels are reversed and the
+    // registers stored in reverse order.
+    static void StorePixels32(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
+    {
+        const Reg opaque = _mm256_set1_epi8(static_cast<char>(0xFF));
+        const Reg blueGreenLow = _mm256_unpacklo_epi8(b, g), blueGreenHigh = _mm256_unpackhi_epi8(b, g);
+        const Reg redLow = _mm256_unpacklo_epi8(r, opaque), redHigh = _mm256_unpackhi_epi8(r, opaque);
+        const Reg q0 = _mm256_unpacklo_epi16(blueGreenLow, redLow), q1 = _mm256_unpackhi_epi16(blueGreenLow, redLow);
+        const Reg q2 = _mm256_unpacklo_epi16(blueGreenHigh, redHigh), q3 = _mm256_unpackhi_epi16(blueGreenHigh, redHigh);
+        const Reg pixels[4] = {_mm256_permute2x128_si256(q0, q1, 0x20), _mm256_permute2x128_si256(q2, q3, 0x20),
+                               _mm256_permute2x128_si256(q0, q1, 0x31), _mm256_permute2x128_si256(q2, q3, 0x31)};
+        if (!mirror) {
+            for (int i = 0; i < 4; ++i)
+                Store(out + 32 * i, pixels[i]);
+            return;
+        }
+        const Reg reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+        for (int i = 0; i < 4; ++i)
+            Store(out + 32 * i, _mm256_permutevar8x32_epi32(pixels[3 - i], reverse));
+    }
+
+    static void StoreWordPairs(std::uint8_t* out, Reg a, Reg b)
+    {
+        const Reg low = _mm256_unpacklo_epi16(a, b), high = _mm256_unpackhi_epi16(a, b);
+        Store(out, _mm256_permute2x128_si256(low, high, 0x20));
+        Store(out + 32, _mm256_permute2x128_si256(low, high, 0x31));
+    }
+
+    // Packing leaves a's first eight bytes, then b's, in each lane: the
+    // quarters are put in order before the halves are stored.
+    static void StoreHalves(std::uint8_t* u, std::uint8_t* v, Reg a, Reg b)
+    {
+        const Reg bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u), _mm256_castsi256_si128(bytes));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v), _mm256_extracti128_si256(bytes, 1));
+    }
 };
 
 }  // namespace
 
-const PipelineKernels kAvx2Kernels = {SimdLevel::Avx2, DemosaicRow<Avx2Ops>, FinishRow<Avx2Ops>, SumBytes<Avx2Ops>};
+const PipelineKernels kAvx2Kernels = KernelsOf<Avx2Ops>(SimdLevel::Avx2);
 
 }  // namespace kv20x

@@ -44,6 +44,52 @@ constexpr PixelPermutes MakePixelPermutes()
 
 constexpr PixelPermutes kPixelPermutes = MakePixelPermutes();
 
+// Packing 64 pixels into four 64-byte blocks of four-byte pixels: byte j of
+// block k is channel j % 4 of pixel 16 k + j / 4. Blue and green from one
+// two-register permute (the other bytes zeroed), red permuted in under a
+// mask, the fourth byte set. Mirrored, pixel p is taken from 63 - p.
+struct Pixel32Permutes {
+    alignas(64) std::uint8_t blueGreen[2][4][64];
+    alignas(64) std::uint8_t red[2][4][64];
+};
+
+constexpr Pixel32Permutes MakePixel32Permutes()
+{
+    Pixel32Permutes p{};
+    for (int mirror = 0; mirror < 2; ++mirror)
+        for (int k = 0; k < 4; ++k)
+            for (int j = 0; j < 64; ++j) {
+                const int pixel = mirror ? 63 - (16 * k + j / 4) : 16 * k + j / 4, channel = j % 4;
+                p.blueGreen[mirror][k][j] = static_cast<std::uint8_t>(channel == 1 ? 64 + pixel : pixel);
+                p.red[mirror][k][j] = static_cast<std::uint8_t>(pixel);
+            }
+    return p;
+}
+
+constexpr Pixel32Permutes kPixel32Permutes = MakePixel32Permutes();
+constexpr std::uint64_t kBlueGreenBytes = 0x3333333333333333u;  // bytes 0 and 1 of every four
+constexpr std::uint64_t kRedBytes = 0x4444444444444444u;        // byte 2 of every four
+
+// Word permutes: the words in reverse order; and word i of a then of b, for
+// the first and for the second half of the words.
+struct WordPermutes {
+    alignas(64) std::uint16_t reverse[32];
+    alignas(64) std::uint16_t pairs[2][32];
+};
+
+constexpr WordPermutes MakeWordPermutes()
+{
+    WordPermutes p{};
+    for (int i = 0; i < 32; ++i) {
+        p.reverse[i] = static_cast<std::uint16_t>(31 - i);
+        for (int half = 0; half < 2; ++half)
+            p.pairs[half][i] = static_cast<std::uint16_t>((i % 2 ? 32 : 0) + 16 * half + i / 2);
+    }
+    return p;
+}
+
+constexpr WordPermutes kWordPermutes = MakeWordPermutes();
+
 struct Avx512Ops {
     using Reg = __m512i;
     static constexpr int kBytes = 64;
@@ -74,6 +120,11 @@ struct Avx512Ops {
     static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
     template <int n>
     static Reg Sra32(Reg v) { return _mm512_srai_epi32(v, n); }
+
+    static Reg And(Reg a, Reg b) { return _mm512_and_si512(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
+    static Reg AvgU16(Reg a, Reg b) { return _mm512_avg_epu16(a, b); }
+    static Reg ReverseWords(Reg v) { return _mm512_permutexvar_epi16(Load(kWordPermutes.reverse), v); }
 
     static Reg BlendOdd16(Reg even, Reg odd) { return _mm512_mask_blend_epi16(0xAAAAAAAAu, even, odd); }
 
@@ -112,11 +163,34 @@ struct Avx512Ops {
                                                              Load(kPixelPermutes.red[m][k]), r));
         }
     }
+
+    static void StorePixels32(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
+    {
+        const int m = mirror ? 1 : 0;
+        const Reg opaque = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+        for (int k = 0; k < 4; ++k) {
+            const Reg blueGreen =
+                _mm512_maskz_permutex2var_epi8(kBlueGreenBytes, b, Load(kPixel32Permutes.blueGreen[m][k]), g);
+            const Reg pixels = _mm512_mask_permutexvar_epi8(blueGreen, kRedBytes, Load(kPixel32Permutes.red[m][k]), r);
+            Store(out + 64 * k, _mm512_or_si512(pixels, opaque));
+        }
+    }
+
+    static void StoreWordPairs(std::uint8_t* out, Reg a, Reg b)
+    {
+        Store(out, _mm512_permutex2var_epi16(a, Load(kWordPermutes.pairs[0]), b));
+        Store(out + 64, _mm512_permutex2var_epi16(a, Load(kWordPermutes.pairs[1]), b));
+    }
+
+    static void StoreHalves(std::uint8_t* u, std::uint8_t* v, Reg a, Reg b)
+    {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(u), _mm512_cvtepi16_epi8(a));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(v), _mm512_cvtepi16_epi8(b));
+    }
 };
 
 }  // namespace
 
-const PipelineKernels kAvx512Kernels = {SimdLevel::Avx512, DemosaicRow<Avx512Ops>, FinishRow<Avx512Ops>,
-                                        SumBytes<Avx512Ops>};
+const PipelineKernels kAvx512Kernels = KernelsOf<Avx512Ops>(SimdLevel::Avx512);
 
 }  // namespace kv20x

@@ -102,42 +102,41 @@ void DemosaicRowPlain(const DemosaicRowArgs& row) { DemosaicSpanPlain(row, 1, ro
 
 std::uint8_t Clamp(std::int64_t v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Applies `pixel(b, g, r, out)` to output pixels [x0, x1).
-// Locals throughout: the byte stores may alias anything the compiler would
-// otherwise reload.
+// Applies `pixel(x, b, g, r)` to output pixels [x0, x1), with the source
+// pixel's planes.
 template <typename Pixel>
 void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Pixel pixel)
 {
     const std::uint8_t* const blue = row.blue;
     const std::uint8_t* const green = row.green;
     const std::uint8_t* const red = row.red;
-    std::uint8_t* out = row.out + 3 * static_cast<std::ptrdiff_t>(x0);
     if (!row.mirror) {
-        for (std::int32_t x = x0; x < x1; ++x, out += 3)
-            pixel(blue[x], green[x], red[x], out);
+        for (std::int32_t x = x0; x < x1; ++x)
+            pixel(x, blue[x], green[x], red[x]);
         return;
     }
-    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s, out += 3)
-        pixel(blue[s], green[s], red[s], out);
+    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s)
+        pixel(x, blue[s], green[s], red[s]);
 }
 
-}  // namespace
-
-void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1)
+// The colour stage and the tone of output pixels [x0, x1), each handed to
+// `sink(x, blue, green, red)`. Locals throughout: the sinks' byte stores may
+// alias anything the compiler would otherwise reload.
+template <typename Sink>
+void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Sink sink)
 {
     const std::uint8_t* tone = plan.tone->table;
     switch (plan.stage) {
     case ColourStage::Mono:
-        ForEachPixel(row, x0, x1, [tone](std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint8_t* out) {
-            out[0] = out[1] = out[2] = tone[(30 * r + 59 * g + 11 * b) / 100];
+        ForEachPixel(row, x0, x1, [tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
+            const std::uint8_t grey = tone[(30 * r + 59 * g + 11 * b) / 100];
+            sink(x, grey, grey, grey);
         });
         break;
     case ColourStage::WhiteBalanceOnly: {
         const std::uint8_t(*t)[256] = plan.channelTables;
-        ForEachPixel(row, x0, x1, [t](std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint8_t* out) {
-            out[0] = t[0][b];
-            out[1] = t[1][g];
-            out[2] = t[2][r];
+        ForEachPixel(row, x0, x1, [t, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
+            sink(x, t[0][b], t[1][g], t[2][r]);
         });
         break;
     }
@@ -145,8 +144,8 @@ void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int3
         if (plan.plainTables) {
             const std::int32_t(*products)[3][256] = plan.products;
             const std::uint8_t* clampTone = plan.clampTone;
-            ForEachPixel(row, x0, x1, [products, clampTone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
-                                                            std::uint8_t* out) {
+            ForEachPixel(row, x0, x1, [products, clampTone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
+                                                                  std::uint32_t r) {
                 std::uint8_t result[3];
                 for (int c = 0; c < 3; ++c) {
                     const std::int32_t v = products[0][c][r] + products[1][c][g] + products[2][c][b];
@@ -155,32 +154,135 @@ void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int3
                     index = index < 0 ? 0 : index >= FinishPlan::kClampSpan ? FinishPlan::kClampSpan - 1 : index;
                     result[c] = clampTone[index];
                 }
-                out[0] = result[0];
-                out[1] = result[1];
-                out[2] = result[2];
+                sink(x, result[0], result[1], result[2]);
             });
             break;
         }
         const WbLut& wb = *plan.wb;
         const ColourMatrix4& p = plan.product;
-        ForEachPixel(row, x0, x1, [&wb, &p, tone](std::uint32_t b, std::uint32_t g, std::uint32_t r, std::uint8_t* out) {
+        ForEachPixel(row, x0, x1, [&wb, &p, tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
+                                                        std::uint32_t r) {
             const std::int64_t in[3] = {wb.red[r], wb.green[g], wb.blue[b]};
+            std::uint8_t result[3];
             for (int j = 0; j < 3; ++j) {
                 // Arithmetic shift: a negative sum lands below 0.
                 const std::int64_t v = in[0] * p.m[0][j] + in[1] * p.m[1][j] + in[2] * p.m[2][j] + p.m[3][j];
-                out[2 - j] = tone[Clamp(v >> 14)];
+                result[2 - j] = tone[Clamp(v >> 14)];
             }
+            sink(x, result[0], result[1], result[2]);
         });
         break;
     }
     }
 }
 
-namespace {
+// A piece of a row after the colour stage, as three planes in output order,
+// for the formats that combine neighbouring pixels.
+constexpr std::int32_t kChunk = 64;
+
+struct Chunk {
+    std::uint8_t blue[kChunk];
+    std::uint8_t green[kChunk];
+    std::uint8_t red[kChunk];
+};
+
+void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Chunk& chunk)
+{
+    std::uint8_t* const blue = chunk.blue;
+    std::uint8_t* const green = chunk.green;
+    std::uint8_t* const red = chunk.red;
+    ColourSpan(plan, row, x0, x1,
+               [blue, green, red, x0](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+                   blue[x - x0] = b;
+                   green[x - x0] = g;
+                   red[x - x0] = r;
+               });
+}
+
+// The pixels of a chunk to Y, and its pairs (with the other row's, for
+// 4:2:0) to their averages' U and V. Plain loops the compiler can vectorise.
+void ChunkLuma(const Chunk& c, std::int32_t n, std::uint8_t* y)
+{
+    for (std::int32_t i = 0; i < n; ++i)
+        y[i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
+}
 
 void FinishRowPlain(const FinishPlan& plan, const FinishRowArgs& row) { FinishSpanPlain(plan, row, 0, row.width); }
 
+// 4:2:0 rows in pairs; `kInterleaved`: NV12's U V pairs, else I420's planes.
+template <bool kInterleaved>
+void FinishPairPlain(const FinishPlan& plan, const FinishPairArgs& pair)
+{
+    const std::int32_t width = pair.rows[0].width;
+    Chunk top, bottom;
+    for (std::int32_t x0 = 0; x0 < width; x0 += kChunk) {
+        const std::int32_t n = width - x0 < kChunk ? width - x0 : kChunk;
+        ColourChunk(plan, pair.rows[0], x0, x0 + n, top);
+        ColourChunk(plan, pair.rows[1], x0, x0 + n, bottom);
+        ChunkLuma(top, n, pair.rows[0].out + x0);
+        ChunkLuma(bottom, n, pair.rows[1].out + x0);
+        std::uint8_t* const u = kInterleaved ? pair.u + x0 : pair.u + x0 / 2;
+        std::uint8_t* const v = kInterleaved ? pair.u + x0 + 1 : pair.v + x0 / 2;
+        constexpr std::int32_t step = kInterleaved ? 2 : 1;
+        for (std::int32_t k = 0; k < n / 2; ++k) {
+            const auto average = [k](const std::uint8_t* a, const std::uint8_t* b) {
+                return static_cast<std::uint32_t>(a[2 * k] + a[2 * k + 1] + b[2 * k] + b[2 * k + 1] + 2) >> 2;
+            };
+            const std::uint32_t b = average(top.blue, bottom.blue), g = average(top.green, bottom.green),
+                                r = average(top.red, bottom.red);
+            u[step * k] = ChromaUOf(b, g, r);
+            v[step * k] = ChromaVOf(b, g, r);
+        }
+    }
+}
+
 }  // namespace
+
+void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1)
+{
+    std::uint8_t* const out = row.out;
+    ColourSpan(plan, row, x0, x1, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+        std::uint8_t* const p = out + 3 * static_cast<std::ptrdiff_t>(x);
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    });
+}
+
+void FinishRow32Plain(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    std::uint8_t* const out = row.out;
+    ColourSpan(plan, row, 0, row.width, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
+        std::uint8_t* const p = out + 4 * static_cast<std::ptrdiff_t>(x);
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+        p[3] = 0xFF;
+    });
+}
+
+void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    Chunk c;
+    for (std::int32_t x0 = 0; x0 < row.width; x0 += kChunk) {
+        const std::int32_t n = row.width - x0 < kChunk ? row.width - x0 : kChunk;
+        ColourChunk(plan, row, x0, x0 + n, c);
+        std::uint8_t* const out = row.out + 2 * static_cast<std::ptrdiff_t>(x0);
+        for (std::int32_t i = 0; i < n; i += 2) {
+            const std::uint32_t b = (c.blue[i] + c.blue[i + 1] + 1) >> 1;
+            const std::uint32_t g = (c.green[i] + c.green[i + 1] + 1) >> 1;
+            const std::uint32_t r = (c.red[i] + c.red[i + 1] + 1) >> 1;
+            out[2 * i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
+            out[2 * i + 1] = ChromaUOf(b, g, r);
+            out[2 * i + 2] = LumaOf(c.blue[i + 1], c.green[i + 1], c.red[i + 1]);
+            out[2 * i + 3] = ChromaVOf(b, g, r);
+        }
+    }
+}
+
+void FinishPairNv12Plain(const FinishPlan& plan, const FinishPairArgs& pair) { FinishPairPlain<true>(plan, pair); }
+
+void FinishPairI420Plain(const FinishPlan& plan, const FinishPairArgs& pair) { FinishPairPlain<false>(plan, pair); }
 
 std::uint32_t SumBytesPlain(const std::uint8_t* bytes, std::size_t count)
 {
@@ -190,6 +292,8 @@ std::uint32_t SumBytesPlain(const std::uint8_t* bytes, std::size_t count)
     return sum;
 }
 
-const PipelineKernels kPlainKernels = {SimdLevel::Plain, DemosaicRowPlain, FinishRowPlain, SumBytesPlain};
+const PipelineKernels kPlainKernels = {SimdLevel::Plain,     DemosaicRowPlain,    FinishRowPlain,
+                                       SumBytesPlain,        FinishRow32Plain,    FinishRowYuy2Plain,
+                                       FinishPairNv12Plain,  FinishPairI420Plain};
 
 }  // namespace kv20x

@@ -18,6 +18,6 @@ namespace {
 
 }  // namespace
 
-const PipelineKernels kSse2Kernels = {SimdLevel::Sse2, DemosaicRow<Sse2Ops>, FinishRow<Sse2Ops>, SumBytes<Sse2Ops>};
+const PipelineKernels kSse2Kernels = KernelsOf<Sse2Ops>(SimdLevel::Sse2);
 
 }  // namespace kv20x

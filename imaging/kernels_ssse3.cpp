@@ -1,6 +1,6 @@
 // The row kernels for processors with SSSE3: the SSE2 forms with byte
-// shuffles for packing pixels and looking up tables, and word sign and
-// absolute value for the tone ramp. Built with -mssse3.
+// shuffles for packing pixels, reversing words and looking up tables, and
+// word sign and absolute value for the tone ramp. Built with -mssse3.
 
 #include <tmmintrin.h>
 
@@ -48,6 +48,11 @@ struct Ssse3Ops : Sse2Ops {
         return result;
     }
 
+    static Reg ReverseWords(Reg v)
+    {
+        return _mm_shuffle_epi8(v, _mm_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1));
+    }
+
     static void StorePixels(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
     {
         const auto& m = kInterleaveMasks.m[mirror ? 1 : 0];
@@ -62,7 +67,6 @@ struct Ssse3Ops : Sse2Ops {
 
 }  // namespace
 
-const PipelineKernels kSsse3Kernels = {SimdLevel::Ssse3, DemosaicRow<Ssse3Ops>, FinishRow<Ssse3Ops>,
-                                       SumBytes<Ssse3Ops>};
+const PipelineKernels kSsse3Kernels = KernelsOf<Ssse3Ops>(SimdLevel::Ssse3);
 
 }  // namespace kv20x

@@ -78,9 +78,10 @@ struct FinishPlan {
 // matrix; the plain form's tables only when `forPlainForm`.
 void PrepareFinishPlan(FinishPlan& plan, bool forPlainForm);
 
-// One output row of the finishing stage: planes in, packed blue-green-red
-// pixels out (3 x width bytes, not overlapping the planes). Mirrored, output
-// pixel x is made from input pixel width - 1 - x.
+// One output row of the finishing stage: planes in, the row of the picture
+// out (not overlapping the planes): RGB24 3 x width bytes, RGB32 4 x width,
+// YUY2 2 x width (width even). Mirrored, output pixel x is made from input
+// pixel width - 1 - x.
 struct FinishRowArgs {
     const std::uint8_t* blue;
     const std::uint8_t* green;
@@ -90,15 +91,30 @@ struct FinishRowArgs {
     bool mirror;
 };
 
+// Two output rows of a 4:2:0 picture (width even): each row's planes and its
+// Y row (rows[i].out), and the chroma row of the pair: NV12 `u` takes
+// width bytes of U V pairs (`v` unused), I420 `u` and `v` width / 2 bytes
+// each. Both rows share width and mirror.
+struct FinishPairArgs {
+    FinishRowArgs rows[2];
+    std::uint8_t* u;
+    std::uint8_t* v;
+};
+
 using DemosaicRowFn = void (*)(const DemosaicRowArgs& row);
 using FinishRowFn = void (*)(const FinishPlan& plan, const FinishRowArgs& row);
+using FinishPairFn = void (*)(const FinishPlan& plan, const FinishPairArgs& pair);
 using SumBytesFn = std::uint32_t (*)(const std::uint8_t* bytes, std::size_t count);
 
 struct PipelineKernels {
     SimdLevel level;
     DemosaicRowFn demosaicRow;  // interior pixels 1 .. width - 2 only
-    FinishRowFn finishRow;
+    FinishRowFn finishRow;      // RGB24
     SumBytesFn sumBytes;
+    FinishRowFn finishRow32;     // RGB32
+    FinishRowFn finishRowYuy2;   // YUY2
+    FinishPairFn finishPairNv12; // NV12
+    FinishPairFn finishPairI420; // I420
 };
 
 // The kernels of a level, or nullptr when this build has none for it or the
@@ -112,6 +128,28 @@ const PipelineKernels& UsableKernels(SimdLevel level);
 void DemosaicSpanPlain(const DemosaicRowArgs& row, std::int32_t x0, std::int32_t x1);
 void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1);
 std::uint32_t SumBytesPlain(const std::uint8_t* bytes, std::size_t count);
+// The plain forms of the other formats, whole rows: the vector kernels'
+// fallback for rows narrower than a register or tables they cannot compute.
+void FinishRow32Plain(const FinishPlan& plan, const FinishRowArgs& row);
+void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row);
+void FinishPairNv12Plain(const FinishPlan& plan, const FinishPairArgs& pair);
+void FinishPairI420Plain(const FinishPlan& plan, const FinishPairArgs& pair);
+
+// The colour rule of the YUV formats (picture_format.h), on bytes and on
+// the block averages, with the floor division written with a bias so that
+// every sum is non-negative.
+constexpr std::uint8_t LumaOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
+{
+    return static_cast<std::uint8_t>((66 * red + 129 * green + 25 * blue + 128 + 16 * 256) >> 8);
+}
+constexpr std::uint8_t ChromaUOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
+{
+    return static_cast<std::uint8_t>((112 * blue + 128 + 128 * 256 - 38 * red - 74 * green) >> 8);
+}
+constexpr std::uint8_t ChromaVOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
+{
+    return static_cast<std::uint8_t>((112 * red + 128 + 128 * 256 - 94 * green - 18 * blue) >> 8);
+}
 
 // Each level's table (defined only where the build holds that level).
 extern const PipelineKernels kPlainKernels;

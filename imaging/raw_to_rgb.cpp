@@ -21,13 +21,13 @@ void CorrectDefects(std::uint8_t* raw, std::int32_t width, std::int32_t height, 
     }
 }
 
-void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
-                       PictureStats* stats, SimdLevel level)
+void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::size_t stride, std::int32_t width,
+                       std::int32_t height, PictureStats* stats, SimdLevel level)
 {
     const PipelineKernels& kernels = UsableKernels(level);
-    const std::size_t stride = static_cast<std::size_t>(width) * 3;
-    std::memset(picture, 0, stride);
-    std::memset(picture + (height - 1) * stride, 0, stride);
+    const std::size_t planesBytes = static_cast<std::size_t>(width) * 3;
+    std::memset(picture, 0, planesBytes);
+    std::memset(picture + (height - 1) * stride, 0, planesBytes);
 
     const bool window = stats && stats->gatherWindow;
     const bool total = stats && stats->gatherTotal;

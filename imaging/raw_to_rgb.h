@@ -3,10 +3,13 @@
 // bilinear colour reconstruction straight into the picture buffer.
 //
 // Raw layout: width x height bytes, row 0 reads G R G R ..., row 1 B G B G ...
-// Picture layout: stride width x 3; raw row y becomes picture row y, which
-// holds width blue bytes, then width green, then width red. The finishing
-// pass (finish_picture.h) turns the planes into packed pixels.
+// Picture layout: raw row y becomes picture row y, which starts with width
+// blue bytes, then width green, then width red: rows 3 x width bytes apart
+// in the RGB24 picture, 4 x width in the RGB32 one, 3 x width in the planes
+// buffer of the YUV formats. The finishing pass (finish_picture.h) turns the
+// planes into the picture.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imaging/simd_level.h"
@@ -30,8 +33,16 @@ struct PictureStats {
 
 // Bilinear reconstruction of the interior; row 0, row H - 1, column 0 and
 // column W - 1 are black. Width and height must be at least 3. The sums are
-// taken from each row's planes while they are still in the cache.
-void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
-                       PictureStats* stats = nullptr, SimdLevel level = BestSimdLevel());
+// taken from each row's planes while they are still in the cache. Row y's
+// planes start planeStride bytes after row y - 1's (at least 3 x width).
+void ReconstructColour(const std::uint8_t* raw, std::uint8_t* planes, std::size_t planeStride, std::int32_t width,
+                       std::int32_t height, PictureStats* stats = nullptr, SimdLevel level = BestSimdLevel());
+
+// The picture layout above: rows of 3 x width bytes.
+inline void ReconstructColour(const std::uint8_t* raw, std::uint8_t* picture, std::int32_t width, std::int32_t height,
+                              PictureStats* stats = nullptr, SimdLevel level = BestSimdLevel())
+{
+    ReconstructColour(raw, picture, static_cast<std::size_t>(width) * 3, width, height, stats, level);
+}
 
 }  // namespace kv20x

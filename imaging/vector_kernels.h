@@ -17,8 +17,15 @@
 //   SumBytes(acc, v)    adds the bytes of v into 64-bit lanes of acc; Total(acc)
 //   Contrast(t, c)      t + sign(t - 128) x ((|t - 128| x c) >> 7), per word
 //   Table, Lookup       256-entry byte table applied to every byte
+//   And, Or, AvgU16     (AvgU16: (a + b + 1) >> 1 per unsigned word)
+//   ReverseWords        the register's words in reverse order
 //   StorePixels(out, b, g, r, mirror)  3 x kBytes bytes of blue-green-red pixels,
 //                       in reverse order when mirrored
+//   StorePixels32(out, b, g, r, mirror)  4 x kBytes bytes: blue, green, red, 0xFF
+//   StoreWordPairs(out, a, b)  2 x kBytes bytes: word i of a, then word i of b,
+//                       for each i in order
+//   StoreHalves(u, v, a, b)  the words of a (each 0..255) as kBytes / 2 bytes at
+//                       u, and those of b at v
 
 // ---- Colour reconstruction -------------------------------------------------
 
@@ -193,57 +200,42 @@ inline void FinishHalf(const FinishConstants<V>& k, typename V::Reg b, typename 
     }
 }
 
-// Walks a row in blocks of V::kBytes output pixels: `block(b, g, r, out)`
-// turns the source pixels' planes into the three output channels, which are
-// then packed in place. The last block overlaps the one before; mirrored,
-// output block x is made from the source block that ends at width - x.
-template <class V, typename Block>
-inline void ForEachBlock(const FinishRowArgs& row, Block block)
-{
-    using R = typename V::Reg;
-    constexpr std::int32_t n = V::kBytes;
-    const std::int32_t width = row.width;
-    for (std::int32_t x = 0;; x += n) {
-        if (x > width - n)
-            x = width - n;
-        const std::int32_t source = row.mirror ? width - n - x : x;
-        R out[3];
-        block(V::Load(row.blue + source), V::Load(row.green + source), V::Load(row.red + source), out);
-        V::StorePixels(row.out + 3 * static_cast<std::ptrdiff_t>(x), out[0], out[1], out[2], row.mirror);
-        if (x == width - n)
-            break;
-    }
-}
-
 // A table type that loads nothing, for forms that look nothing up.
 struct NoTable {
     explicit NoTable(const std::uint8_t*) {}
 };
 
+// The colour stages of a block of V::kBytes pixels: `(b, g, r, out)` turns
+// the planes' bytes into the three output channels' bytes (blue, green,
+// red), pixel for pixel.
+//
 // White balance without the contrast form: each channel through its
 // combined white balance and tone table.
 template <class V>
-void FinishRowTables(const FinishPlan& plan, const FinishRowArgs& row)
-{
+struct TablesColour {
     using R = typename V::Reg;
-    const typename V::Table blue(plan.channelTables[0]), green(plan.channelTables[1]), red(plan.channelTables[2]);
-    ForEachBlock<V>(row, [&](R b, R g, R r, R (&out)[3]) {
+    explicit TablesColour(const FinishPlan& plan)
+        : blue(plan.channelTables[0]), green(plan.channelTables[1]), red(plan.channelTables[2])
+    {
+    }
+    void operator()(R b, R g, R r, R (&out)[3]) const
+    {
         out[0] = V::Lookup(blue, b);
         out[1] = V::Lookup(green, g);
         out[2] = V::Lookup(red, r);
-    });
-}
+    }
+    const typename V::Table blue, green, red;
+};
 
 // The colour stage in words; the tone by the contrast form before packing,
 // or looked up after it.
 template <class V, Finish kStage, bool kContrast>
-void FinishRowWords(const FinishPlan& plan, const FinishRowArgs& row)
-{
+struct WordsColour {
     using R = typename V::Reg;
-    const FinishConstants<V> k(plan);
     using ToneTable = std::conditional_t<kContrast, NoTable, typename V::Table>;
-    const ToneTable tone(plan.tone->table);
-    ForEachBlock<V>(row, [&](R b, R g, R r, R (&out)[3]) {
+    explicit WordsColour(const FinishPlan& plan) : k(plan), tone(plan.tone->table) {}
+    void operator()(R b, R g, R r, R (&out)[3]) const
+    {
         R lo[3], hi[3];
         FinishHalf<V, kStage, kContrast>(k, V::Lo8(b), V::Lo8(g), V::Lo8(r), lo);
         FinishHalf<V, kStage, kContrast>(k, V::Hi8(b), V::Hi8(g), V::Hi8(r), hi);
@@ -255,32 +247,278 @@ void FinishRowWords(const FinishPlan& plan, const FinishRowArgs& row)
         }
         if (kStage == Finish::Mono)
             out[1] = out[2] = out[0];
-    });
+    }
+    const FinishConstants<V> k;
+    const ToneTable tone;
+};
+
+// Walks a row in blocks of V::kBytes output pixels, x = 0, n, 2n, ...; the
+// last block is moved back to end at the row's end, overlapping the one
+// before (even, like every block start, for an even width). Mirrored,
+// output block x is made from the source block that ends at width - x.
+template <class V, typename Block>
+inline void ForEachBlock(std::int32_t width, bool mirror, Block block)
+{
+    constexpr std::int32_t n = V::kBytes;
+    for (std::int32_t x = 0;; x += n) {
+        if (x > width - n)
+            x = width - n;
+        block(x, mirror ? width - n - x : x);
+        if (x == width - n)
+            break;
+    }
+}
+
+template <class V, class Colour>
+inline void ColourBlock(const Colour& colour, const FinishRowArgs& row, std::int32_t source,
+                        typename V::Reg (&out)[3])
+{
+    colour(V::Load(row.blue + source), V::Load(row.green + source), V::Load(row.red + source), out);
+}
+
+// ---- The picture formats ------------------------------------------------------
+
+// Each walk writes one format: Run with a colour stage, Plain for what the
+// vector forms leave to the plain form, Width of the row.
+template <class V>
+struct Rgb24Walk {
+    using Args = FinishRowArgs;
+    static std::int32_t Width(const Args& row) { return row.width; }
+    static void Plain(const FinishPlan& plan, const Args& row) { FinishSpanPlain(plan, row, 0, row.width); }
+    template <class Colour>
+    static void Run(const Args& row, const Colour& colour)
+    {
+        ForEachBlock<V>(row.width, row.mirror, [&](std::int32_t x, std::int32_t source) {
+            typename V::Reg out[3];
+            ColourBlock<V>(colour, row, source, out);
+            V::StorePixels(row.out + 3 * static_cast<std::ptrdiff_t>(x), out[0], out[1], out[2], row.mirror);
+        });
+    }
+};
+
+template <class V>
+struct Rgb32Walk {
+    using Args = FinishRowArgs;
+    static std::int32_t Width(const Args& row) { return row.width; }
+    static void Plain(const FinishPlan& plan, const Args& row) { FinishRow32Plain(plan, row); }
+    template <class Colour>
+    static void Run(const Args& row, const Colour& colour)
+    {
+        ForEachBlock<V>(row.width, row.mirror, [&](std::int32_t x, std::int32_t source) {
+            typename V::Reg out[3];
+            ColourBlock<V>(colour, row, source, out);
+            V::StorePixels32(row.out + 4 * static_cast<std::ptrdiff_t>(x), out[0], out[1], out[2], row.mirror);
+        });
+    }
+};
+
+// The colour rule in 16-bit words (picture_format.h). Each sum below is
+// the rule's numerator with its bias, in 0..65535, so that the wrapping
+// word arithmetic gives it exactly and its high byte is the result.
+template <class V>
+struct YuvConstants {
+    using R = typename V::Reg;
+    static R Word(int v) { return V::Set16(static_cast<std::int16_t>(static_cast<std::uint16_t>(v))); }
+    R lowBytes = Word(0x00FF), highBytes = Word(0xFF00), two = Word(2);
+    R yRed = Word(66), yGreen = Word(129), yBlue = Word(25), yBias = Word(128 + 16 * 256);
+    R uRed = Word(-38), uGreen = Word(-74), uBlue = Word(112);
+    R vRed = Word(112), vGreen = Word(-94), vBlue = Word(-18);
+    R chromaBias = Word(128 + 128 * 256);
+};
+
+// One block's channels split into the words of its even and of its odd
+// pixels: word i holds pixels 2i and 2i + 1.
+template <class V>
+struct PixelPairs {
+    using R = typename V::Reg;
+    PixelPairs(const YuvConstants<V>& k, const R (&bytes)[3])
+    {
+        for (int c = 0; c < 3; ++c) {
+            even[c] = V::And(bytes[c], k.lowBytes);
+            odd[c] = V::template Srl16<8>(bytes[c]);
+        }
+    }
+    R even[3], odd[3];  // blue, green, red
+};
+
+template <class V>
+inline typename V::Reg LumaSum(const YuvConstants<V>& k, const typename V::Reg (&bgr)[3])
+{
+    return V::Add16(V::Add16(V::Mul16(bgr[2], k.yRed), V::Mul16(bgr[1], k.yGreen)),
+                    V::Add16(V::Mul16(bgr[0], k.yBlue), k.yBias));
 }
 
 template <class V>
-void FinishRow(const FinishPlan& plan, const FinishRowArgs& row)
+inline typename V::Reg ChromaSum(const typename V::Reg (&bgr)[3], typename V::Reg blue, typename V::Reg green,
+                                 typename V::Reg red, typename V::Reg bias)
 {
-    const bool plain = !plan.vectorForm || row.width < V::kBytes ||
+    return V::Add16(V::Add16(V::Mul16(bgr[2], red), V::Mul16(bgr[1], green)), V::Add16(V::Mul16(bgr[0], blue), bias));
+}
+
+// The high bytes of two sums as the low and high bytes of each word.
+template <class V>
+inline typename V::Reg HighBytes(const YuvConstants<V>& k, typename V::Reg low, typename V::Reg high)
+{
+    return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes));
+}
+
+// The block's Y bytes in output order. Mirrored, output pair i is the
+// source pair n / 2 - 1 - i with its two pixels swapped.
+template <class V>
+inline typename V::Reg LumaBytes(const YuvConstants<V>& k, const PixelPairs<V>& pairs, bool mirror)
+{
+    const typename V::Reg even = LumaSum<V>(k, pairs.even), odd = LumaSum<V>(k, pairs.odd);
+    return mirror ? V::ReverseWords(HighBytes<V>(k, odd, even)) : HighBytes<V>(k, even, odd);
+}
+
+// YUY2: each pair's Y0 U and Y1 V words, interleaved.
+template <class V>
+struct Yuy2Walk {
+    using Args = FinishRowArgs;
+    static std::int32_t Width(const Args& row) { return row.width; }
+    static void Plain(const FinishPlan& plan, const Args& row) { FinishRowYuy2Plain(plan, row); }
+    template <class Colour>
+    static void Run(const Args& row, const Colour& colour)
+    {
+        using R = typename V::Reg;
+        const YuvConstants<V> k;
+        ForEachBlock<V>(row.width, row.mirror, [&](std::int32_t x, std::int32_t source) {
+            R bytes[3];
+            ColourBlock<V>(colour, row, source, bytes);
+            const PixelPairs<V> pairs(k, bytes);
+            R average[3];
+            for (int c = 0; c < 3; ++c)
+                average[c] = V::AvgU16(pairs.even[c], pairs.odd[c]);
+            const R u = ChromaSum<V>(average, k.uBlue, k.uGreen, k.uRed, k.chromaBias);
+            const R v = ChromaSum<V>(average, k.vBlue, k.vGreen, k.vRed, k.chromaBias);
+            const R even = LumaSum<V>(k, pairs.even), odd = LumaSum<V>(k, pairs.odd);
+            R first = HighBytes<V>(k, row.mirror ? odd : even, u);
+            R second = HighBytes<V>(k, row.mirror ? even : odd, v);
+            if (row.mirror) {
+                first = V::ReverseWords(first);
+                second = V::ReverseWords(second);
+            }
+            V::StoreWordPairs(row.out + 2 * static_cast<std::ptrdiff_t>(x), first, second);
+        });
+    }
+};
+
+// NV12 (kInterleaved) and I420: two rows' Y, and the chroma of their 2 x 2
+// blocks.
+template <class V, bool kInterleaved>
+struct PairWalk {
+    using Args = FinishPairArgs;
+    static std::int32_t Width(const Args& pair) { return pair.rows[0].width; }
+    static void Plain(const FinishPlan& plan, const Args& pair)
+    {
+        if (kInterleaved)
+            FinishPairNv12Plain(plan, pair);
+        else
+            FinishPairI420Plain(plan, pair);
+    }
+    template <class Colour>
+    static void Run(const Args& pair, const Colour& colour)
+    {
+        using R = typename V::Reg;
+        const YuvConstants<V> k;
+        const bool mirror = pair.rows[0].mirror;
+        ForEachBlock<V>(pair.rows[0].width, mirror, [&](std::int32_t x, std::int32_t source) {
+            R sum[3];
+            for (int i = 0; i < 2; ++i) {
+                R bytes[3];
+                ColourBlock<V>(colour, pair.rows[i], source, bytes);
+                const PixelPairs<V> pairs(k, bytes);
+                V::Store(pair.rows[i].out + x, LumaBytes<V>(k, pairs, mirror));
+                for (int c = 0; c < 3; ++c) {
+                    const R two = V::Add16(pairs.even[c], pairs.odd[c]);
+                    sum[c] = i == 0 ? two : V::Add16(sum[c], two);
+                }
+            }
+            R average[3];
+            for (int c = 0; c < 3; ++c)
+                average[c] = V::template Srl16<2>(V::Add16(sum[c], k.two));
+            const R u = ChromaSum<V>(average, k.uBlue, k.uGreen, k.uRed, k.chromaBias);
+            const R v = ChromaSum<V>(average, k.vBlue, k.vGreen, k.vRed, k.chromaBias);
+            if constexpr (kInterleaved) {
+                const R uv = HighBytes<V>(k, u, v);
+                V::Store(pair.u + x, mirror ? V::ReverseWords(uv) : uv);
+            } else {
+                R uWords = V::template Srl16<8>(u), vWords = V::template Srl16<8>(v);
+                if (mirror) {
+                    uWords = V::ReverseWords(uWords);
+                    vWords = V::ReverseWords(vWords);
+                }
+                V::StoreHalves(pair.u + x / 2, pair.v + x / 2, uWords, vWords);
+            }
+        });
+    }
+};
+
+// The colour stage the plan asks for, through the walk of a format; the
+// plain form where the vector forms cannot compute the tables or the row is
+// narrower than a register.
+template <class V, class Walk>
+void FinishWith(const FinishPlan& plan, const typename Walk::Args& args)
+{
+    const bool plain = !plan.vectorForm || Walk::Width(args) < V::kBytes ||
                        (plan.stage == ColourStage::WhiteBalanceMatrix && !plan.narrowMatrix && !plan.wideMatrix);
     if (plain) {
-        FinishSpanPlain(plan, row, 0, row.width);
+        Walk::Plain(plan, args);
         return;
     }
     const bool contrast = plan.toneIsContrast && V::kPreferContrast;
     switch (plan.stage) {
     case ColourStage::Mono:
-        return contrast ? FinishRowWords<V, Finish::Mono, true>(plan, row)
-                        : FinishRowWords<V, Finish::Mono, false>(plan, row);
+        return contrast ? Walk::Run(args, WordsColour<V, Finish::Mono, true>(plan))
+                        : Walk::Run(args, WordsColour<V, Finish::Mono, false>(plan));
     case ColourStage::WhiteBalanceOnly:
-        return contrast ? FinishRowWords<V, Finish::WhiteBalance, true>(plan, row) : FinishRowTables<V>(plan, row);
+        return contrast ? Walk::Run(args, WordsColour<V, Finish::WhiteBalance, true>(plan))
+                        : Walk::Run(args, TablesColour<V>(plan));
     case ColourStage::WhiteBalanceMatrix:
         if (plan.narrowMatrix)
-            return contrast ? FinishRowWords<V, Finish::MatrixNarrow, true>(plan, row)
-                            : FinishRowWords<V, Finish::MatrixNarrow, false>(plan, row);
-        return contrast ? FinishRowWords<V, Finish::MatrixWide, true>(plan, row)
-                        : FinishRowWords<V, Finish::MatrixWide, false>(plan, row);
+            return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, true>(plan))
+                            : Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, false>(plan));
+        return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixWide, true>(plan))
+                        : Walk::Run(args, WordsColour<V, Finish::MatrixWide, false>(plan));
     }
+}
+
+template <class V>
+void FinishRow(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    FinishWith<V, Rgb24Walk<V>>(plan, row);
+}
+
+template <class V>
+void FinishRow32(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    FinishWith<V, Rgb32Walk<V>>(plan, row);
+}
+
+template <class V>
+void FinishRowYuy2(const FinishPlan& plan, const FinishRowArgs& row)
+{
+    FinishWith<V, Yuy2Walk<V>>(plan, row);
+}
+
+template <class V>
+void FinishPairNv12(const FinishPlan& plan, const FinishPairArgs& pair)
+{
+    FinishWith<V, PairWalk<V, true>>(plan, pair);
+}
+
+template <class V>
+void FinishPairI420(const FinishPlan& plan, const FinishPairArgs& pair)
+{
+    FinishWith<V, PairWalk<V, false>>(plan, pair);
+}
+
+// The table of a level's kernels.
+template <class V>
+constexpr PipelineKernels KernelsOf(SimdLevel level)
+{
+    return {level,          DemosaicRow<V>,    FinishRow<V>,      SumBytes<V>,
+            FinishRow32<V>, FinishRowYuy2<V>, FinishPairNv12<V>, FinishPairI420<V>};
 }
 
 // ---- Byte shuffles shared by the 128- and 256-bit forms ---------------------

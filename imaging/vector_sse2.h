@@ -34,6 +34,14 @@ struct Sse2Ops {
     template <int n>
     static Reg Sra32(Reg v) { return _mm_srai_epi32(v, n); }
 
+    static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
+    static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
+    static Reg AvgU16(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
+    static Reg ReverseWords(Reg v)
+    {
+        return _mm_shuffle_epi32(_mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0x1B), 0x1B), 0x4E);
+    }
+
     static Reg BlendOdd16(Reg even, Reg odd)
     {
         const Reg evenWords = _mm_set1_epi32(0xFFFF);
@@ -88,5 +96,32 @@ struct Sse2Ops {
         for (int i = 0; i < 15; ++i)
             std::memcpy(out + 3 * i, &pixels[mirror ? 15 - i : i], 4);
         std::memcpy(out + 45, &pixels[mirror ? 0 : 15], 3);
+    }
+
+    // Blue-green and red-0xFF byte pairs, then the pairs into pixels: four
+    // registers of four pixels, each reversed and stored in reverse order
+    // when mirrored.
+    static void StorePixels32(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
+    {
+        const Reg opaque = _mm_set1_epi8(static_cast<char>(0xFF));
+        const Reg blueGreenLow = _mm_unpacklo_epi8(b, g), blueGreenHigh = _mm_unpackhi_epi8(b, g);
+        const Reg redLow = _mm_unpacklo_epi8(r, opaque), redHigh = _mm_unpackhi_epi8(r, opaque);
+        const Reg pixels[4] = {_mm_unpacklo_epi16(blueGreenLow, redLow), _mm_unpackhi_epi16(blueGreenLow, redLow),
+                               _mm_unpacklo_epi16(blueGreenHigh, redHigh), _mm_unpackhi_epi16(blueGreenHigh, redHigh)};
+        for (int i = 0; i < 4; ++i)
+            Store(out + 16 * i, mirror ? _mm_shuffle_epi32(pixels[3 - i], 0x1B) : pixels[i]);
+    }
+
+    static void StoreWordPairs(std::uint8_t* out, Reg a, Reg b)
+    {
+        Store(out, _mm_unpacklo_epi16(a, b));
+        Store(out + 16, _mm_unpackhi_epi16(a, b));
+    }
+
+    static void StoreHalves(std::uint8_t* u, std::uint8_t* v, Reg a, Reg b)
+    {
+        const Reg bytes = _mm_packus_epi16(a, b);
+        _mm_storel_epi64(reinterpret_cast<Reg*>(u), bytes);
+        _mm_storel_epi64(reinterpret_cast<Reg*>(v), _mm_unpackhi_epi64(bytes, bytes));
     }
 };

@@ -12,6 +12,7 @@
 #include "imaging/auto_exposure.h"
 #include "imaging/colour_tables.h"
 #include "imaging/frame_pipeline.h"
+#include "imaging/picture_format.h"
 #include "imaging/pipeline_kernels.h"
 #include "settings/defect_table.h"
 #include "settings/camera_settings.h"
@@ -317,6 +318,75 @@ inline Bytes Frame(Bytes raw, int w, int h, CameraSettings& s, const DefectTable
     if (s.HFlip)
         MirrorRows(pic, w, h);
     return pic;
+}
+
+// ---- Picture formats, from their documented layouts and colour rule ------
+
+// BT.601, limited range, on whole numbers; >> is the floor of the division,
+// negative sums included.
+inline std::uint8_t LumaRule(int b, int g, int r) { return static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
+inline std::uint8_t URule(int b, int g, int r) { return static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
+inline std::uint8_t VRule(int b, int g, int r) { return static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+
+// An RGB24 picture (bottom-up, blue-green-red, rows packed) in `format`:
+// RGB32 adds 0xFF to each pixel; the YUV formats are top-down, their chroma
+// from the rounded average of each pair (YUY2) or 2 x 2 block (NV12, I420)
+// of the picture as shown.
+inline Bytes Convert(const Bytes& rgb, int w, int h, PictureFormat format)
+{
+    // Channel c of the pixel at column x of the shown row `top` (0: top).
+    const auto shown = [&](int top, int x, int c) -> int { return rgb[(static_cast<size_t>(h - 1 - top) * w + x) * 3 + c]; };
+    const size_t pixels = static_cast<size_t>(w) * h;
+    Bytes out;
+    switch (format) {
+    case PictureFormat::Rgb24:
+        return rgb;
+    case PictureFormat::Rgb32:
+        out.resize(pixels * 4);
+        for (size_t i = 0; i < pixels; ++i) {
+            for (int c = 0; c < 3; ++c)
+                out[4 * i + c] = rgb[3 * i + c];
+            out[4 * i + 3] = 0xFF;
+        }
+        return out;
+    case PictureFormat::Yuy2:
+        out.resize(pixels * 2);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; x += 2) {
+                int mean[3];
+                for (int c = 0; c < 3; ++c)
+                    mean[c] = (shown(y, x, c) + shown(y, x + 1, c) + 1) >> 1;
+                std::uint8_t* p = &out[(static_cast<size_t>(y) * w + x) * 2];
+                p[0] = LumaRule(shown(y, x, 0), shown(y, x, 1), shown(y, x, 2));
+                p[1] = URule(mean[0], mean[1], mean[2]);
+                p[2] = LumaRule(shown(y, x + 1, 0), shown(y, x + 1, 1), shown(y, x + 1, 2));
+                p[3] = VRule(mean[0], mean[1], mean[2]);
+            }
+        return out;
+    case PictureFormat::Nv12:
+    case PictureFormat::I420:
+        out.resize(pixels + pixels / 2);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                out[static_cast<size_t>(y) * w + x] = LumaRule(shown(y, x, 0), shown(y, x, 1), shown(y, x, 2));
+        for (int y = 0; y < h; y += 2)
+            for (int x = 0; x < w; x += 2) {
+                int mean[3];
+                for (int c = 0; c < 3; ++c)
+                    mean[c] = (shown(y, x, c) + shown(y, x + 1, c) + shown(y + 1, x, c) + shown(y + 1, x + 1, c) + 2) >> 2;
+                const std::uint8_t u = URule(mean[0], mean[1], mean[2]), v = VRule(mean[0], mean[1], mean[2]);
+                const size_t row = static_cast<size_t>(y / 2), column = static_cast<size_t>(x / 2);
+                if (format == PictureFormat::Nv12) {
+                    out[pixels + row * w + 2 * column] = u;
+                    out[pixels + row * w + 2 * column + 1] = v;
+                } else {
+                    out[pixels + row * (w / 2) + column] = u;
+                    out[pixels + pixels / 4 + row * (w / 2) + column] = v;
+                }
+            }
+        return out;
+    }
+    return out;
 }
 
 inline void RandomSettings(CameraSettings& s, std::mt19937& rng)

@@ -13,6 +13,7 @@
 #include "filter/capture_filter.h"
 #include "framework/com_helpers.h"
 #include "pin/capture_pin.h"
+#include "pin/video_format.h"
 #include "settings/camera_settings.h"
 #include "settings/standard_units.h"
 
@@ -281,11 +282,13 @@ HRESULT CVideoControl::CheckPin(IPin* pin, const void* out) const
     return FAILED(hr) ? hr : out ? S_OK : E_POINTER;
 }
 
+// `index` is that of IAMStreamConfig::GetStreamCaps: a format at a size.
 HRESULT CVideoControl::CheckSize(long index, SIZE dimensions) const
 {
-    if (index < 0 || index >= kSizeModeCount)
+    if (index < 0 || index >= kOfferedTypeCount)
         return E_INVALIDARG;
-    if (dimensions.cx != SizeModeWidth(index) || dimensions.cy != SizeModeHeight(index))
+    const SizeMode size = OfferedTypeAt(index).size;
+    if (dimensions.cx != SizeModeWidth(size) || dimensions.cy != SizeModeHeight(size))
         return E_INVALIDARG;
     return S_OK;
 }
@@ -358,7 +361,7 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetMaxAvailableFrameRate(IPin* pin, lon
         hr = CheckSize(index, dimensions);
     if (FAILED(hr))
         return hr;
-    *frameDuration = OfferedIntervals(*Pin(), index).shortest;
+    *frameDuration = OfferedIntervals(*Pin(), OfferedTypeAt(index).size).shortest;
     return S_OK;
 }
 
@@ -372,7 +375,7 @@ HRESULT STDMETHODCALLTYPE CVideoControl::GetFrameRateList(IPin* pin, long index,
         return hr;
     // SetFormat keeps any interval of the range; the list offers its two
     // ends and the common rates between them, shortest first.
-    const FrameIntervalRange range = OfferedIntervals(*Pin(), index);
+    const FrameIntervalRange range = OfferedIntervals(*Pin(), OfferedTypeAt(index).size);
     constexpr LONGLONG kCommonIntervals[] = {333333, 400000, 500000, 666667, 1000000, 1333333, 2000000};
     LONGLONG list[2 + std::size(kCommonIntervals)];
     long listed = 0;

@@ -61,6 +61,8 @@ static_assert(std::is_same_v<decltype(&DllRegisterServer), HRESULT(STDAPICALLTYP
 static_assert(std::is_same_v<decltype(&DllUnregisterServer), HRESULT(STDAPICALLTYPE*)()>);
 
 // The format check reads VIDEOINFOHEADER at fixed offsets.
+static_assert(offsetof(VIDEOINFOHEADER, rcSource) == kv20x::kVideoInfoSourceOffset);
+static_assert(offsetof(VIDEOINFOHEADER, rcTarget) == kv20x::kVideoInfoTargetOffset);
 static_assert(offsetof(VIDEOINFOHEADER, AvgTimePerFrame) == kv20x::kVideoInfoFrameTimeOffset);
 static_assert(offsetof(VIDEOINFOHEADER, bmiHeader) == kv20x::kVideoInfoBitmapOffset);
 static_assert(sizeof(BITMAPINFOHEADER) == kv20x::kBitmapHeaderBytes);

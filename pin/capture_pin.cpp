@@ -5,6 +5,8 @@
 
 #include <evcode.h>
 
+#include <new>
+
 #include "device/device_link.h"
 #include "device/frame_read.h"
 #include "framework/com_helpers.h"
@@ -149,6 +151,8 @@ void CPushPinKV20X::CancelDeviceReads()
 HRESULT CPushPinKV20X::OnThreadCreate()
 {
     m_pacer.Reset(m_frameInterval);
+    if (const HRESULT planes = PreparePlanes(); FAILED(planes))
+        return planes;
     m_stopping = false;
     return OpenCamera();
 }
@@ -217,13 +221,18 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
     BYTE* picture = nullptr;
     if (FAILED(sample->GetPointer(&picture)) || !picture)
         return E_FAIL;
-    std::int32_t width = 0, height = 0;
-    std::uint32_t imageBytes = 0;
-    if (!ConnectedGeometry(&width, &height, &imageBytes) || sample->GetSize() < static_cast<long>(imageBytes))
+    PictureFormat format = PictureFormat::Rgb24;
+    SizeMode size = kSizeHalf;
+    if (!ConnectedPicture(&format, &size))
+        return E_FAIL;
+    const PictureLayout layout = SizeModeLayout(format, size);
+    if (sample->GetSize() < static_cast<long>(layout.imageBytes) || layout.planesBytes > m_planesBytes)
         return E_FAIL;
     // The raw frames the link reads must be exactly the picture's size.
-    if (m_device->width != static_cast<std::uint32_t>(width) || m_device->height != static_cast<std::uint32_t>(height))
+    if (m_device->width != static_cast<std::uint32_t>(SizeModeWidth(size)) ||
+        m_device->height != static_cast<std::uint32_t>(SizeModeHeight(size)))
         return E_FAIL;
+    const PictureTarget target{format, picture, m_planes.get()};
     // A request the camera left unanswered (the auto exposure's, or a
     // setter's) ends the stream as a stall does.
     if (m_device->port->ControlTimedOut())
@@ -242,7 +251,7 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
             return S_FALSE;
         }
         m_heldNode = node;
-        return ProcessFrame(node->data, sample, picture, width, height, start, stop);
+        return ProcessFrame(node->data, sample, target, layout, size, start, stop);
     }
     m_watchdog.ReaderBusy();
     switch (FrameRead(*m_device, m_nodes[0].data)) {
@@ -257,7 +266,26 @@ HRESULT CPushPinKV20X::FillBuffer(IMediaSample* sample)
     REFERENCE_TIME start = 0, stop = 0;
     if (!m_pacer.Take(CurrentFrameDuration(), &start, &stop))
         return S_FALSE;  // held back to keep the connection's rate
-    return ProcessFrame(m_nodes[0].data, sample, picture, width, height, start, stop);
+    return ProcessFrame(m_nodes[0].data, sample, target, layout, size, start, stop);
+}
+
+HRESULT CPushPinKV20X::PreparePlanes()
+{
+    PictureFormat format = PictureFormat::Rgb24;
+    SizeMode size = kSizeHalf;
+    if (!ConnectedPicture(&format, &size))
+        return S_OK;  // FillBuffer refuses an unusable type itself
+    const std::uint32_t bytes = SizeModeLayout(format, size).planesBytes;
+    if (bytes == 0) {
+        m_planes.reset();
+        m_planesBytes = 0;
+    } else if (bytes > m_planesBytes) {
+        m_planes.reset(new (std::nothrow) std::uint8_t[bytes]);
+        m_planesBytes = m_planes ? bytes : 0;
+        if (!m_planes)
+            return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 std::int64_t CPushPinKV20X::CurrentFrameDuration() const
@@ -272,14 +300,18 @@ std::int64_t CPushPinKV20X::DeliveredFrameInterval() const
     return kept > natural ? kept : natural;
 }
 
-HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
-                                    std::int32_t height, REFERENCE_TIME start, REFERENCE_TIME stop)
+HRESULT CPushPinKV20X::ProcessFrame(std::uint8_t* raw, IMediaSample* sample, const PictureTarget& target,
+                                    const PictureLayout& layout, SizeMode size, REFERENCE_TIME start,
+                                    REFERENCE_TIME stop)
 {
-    RunFramePipeline(raw, picture, width, height, m_settings, m_defectTable, m_tables, *this);
+    const bool made = RunFramePipeline(raw, target, SizeModeWidth(size), SizeModeHeight(size), m_settings,
+                                       m_defectTable, m_tables, *this);
     ReleaseRaw();  // in case the pipeline had nothing to hand back early
+    if (!made)
+        return E_FAIL;
 
     // The picture, not the whole buffer: an allocator may hand out larger ones.
-    sample->SetActualDataLength(width * height * 3);
+    sample->SetActualDataLength(static_cast<long>(layout.imageBytes));
     sample->SetTime(&start, &stop);
     sample->SetSyncPoint(TRUE);
     return S_OK;

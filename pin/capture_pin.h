@@ -124,14 +124,14 @@ public:
     std::int64_t DeliveredFrameInterval() const;
 
 private:
-    // The media type of size `index` as the pin offers it.
-    HRESULT BuildMediaType(CMediaType* type, int index);
+    // The media type of a format and size as the pin offers it.
+    HRESULT BuildMediaType(CMediaType* type, PictureFormat format, SizeMode size);
     // The clock that serves the rate of a checked type (its clock as it is
     // when the type names no rate); -1 when the rate is outside the range
     // the caps offer at that size.
     int SpeedForRate(const FormatCheck& check) const;
-    // Width and height of the connected type; false when there is none.
-    bool ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const;
+    // The format and size of the connected type; false when there is none.
+    bool ConnectedPicture(PictureFormat* format, SizeMode* size) const;
 
     // The device start: S_OK; kCameraInUse when another instance holds the
     // camera; VFW_E_NO_CAPTURE_HARDWARE when there is no camera to open;
@@ -167,8 +167,11 @@ private:
     }
 
     // Runs the pipeline on one raw frame into the sample and stamps it.
-    HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, BYTE* picture, std::int32_t width,
-                         std::int32_t height, REFERENCE_TIME start, REFERENCE_TIME stop);
+    HRESULT ProcessFrame(std::uint8_t* raw, IMediaSample* sample, const PictureTarget& target,
+                         const PictureLayout& layout, SizeMode size, REFERENCE_TIME start, REFERENCE_TIME stop);
+    // The planes buffer the connected format needs, made before the camera
+    // opens; E_OUTOFMEMORY when it cannot be had.
+    HRESULT PreparePlanes();
     // One frame of the size, clock and exposure in force.
     std::int64_t CurrentFrameDuration() const;
     // What a failure of the frame source means: nothing while the graph is
@@ -185,6 +188,14 @@ private:
     CritSec m_settingsLock;
     CritSec m_linkLock;
     volatile LONG m_formatLocked = 0;
+    // The format of the next connection (SetFormat) or of the current one
+    // (SetMediaType); the state lock writes it.
+    Relaxed<PictureFormat> m_format{PictureFormat::Rgb24};
+    // The colour planes between the pipeline's two passes for the YUV
+    // formats, whose pictures are too small to hold them: the worker's,
+    // allocated at the stream start when the connected format needs it.
+    std::unique_ptr<std::uint8_t[]> m_planes;
+    std::uint32_t m_planesBytes = 0;
     // The rate IAMStreamConfig::SetFormat asked for, offered by the next
     // connection of its size; 0: none (the state lock writes it).
     volatile LONG m_requestedInterval = 0;

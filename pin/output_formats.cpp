@@ -1,5 +1,6 @@
-// The capture pin's connection side: the three RGB24 media types, buffer
-// sizing, IAMStreamConfig and IKsPropertySet. Locking rules: capture_pin.h.
+// The capture pin's connection side: its media types (five formats at three
+// sizes), buffer sizing, IAMStreamConfig and IKsPropertySet. Locking rules:
+// capture_pin.h.
 
 #include "pin/capture_pin.h"
 
@@ -9,6 +10,7 @@
 
 #include <wrl/client.h>
 
+#include "pin/media_subtypes.h"
 #include "pin/video_format.h"
 #include "settings/size_mode.h"
 
@@ -23,7 +25,7 @@ FormatCheck CheckType(const AM_MEDIA_TYPE* type)
 {
     ProposedFormat format;
     format.videoMajorType = type->majortype == MEDIATYPE_Video;
-    format.rgb24Subtype = type->subtype == MEDIASUBTYPE_RGB24;
+    format.knownSubtype = FormatOfSubtype(type->subtype, &format.subtype);
     format.videoInfoFormat = type->formattype == FORMAT_VideoInfo;
     format.block = type->pbFormat;
     format.blockBytes = type->cbFormat;
@@ -42,14 +44,13 @@ REFERENCE_TIME& FrameTimeOf(AM_MEDIA_TYPE& type)
 
 }  // namespace
 
-HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
+HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, PictureFormat format, SizeMode size)
 {
     if (!type)
         return E_POINTER;
-    if (index < 0)
+    const PictureLayout layout = SizeModeLayout(format, size);
+    if (!layout.valid)
         return E_INVALIDARG;
-    if (index >= kSizeModeCount)
-        return VFW_S_NO_MORE_ITEMS;
     // No lock: the clock and exposure are single words, and format queries
     // must answer while a pause (holding the state lock) starts the camera.
     auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
@@ -60,19 +61,21 @@ HRESULT CPushPinKV20X::BuildMediaType(CMediaType* type, int index)
     // without one. The size an application chose a rate for offers that
     // rate; otherwise the camera's own pace at the current settings.
     const LONG requested = m_requestedInterval;
-    info->AvgTimePerFrame = index == m_settings.eKV20XSize && requested != 0
+    info->AvgTimePerFrame = size == m_settings.eKV20XSize && requested != 0
                                 ? requested
-                                : FrameDuration100ns(index, m_settings.Speed, m_settings.ExposureTime);
+                                : FrameDuration100ns(size, m_settings.Speed, m_settings.ExposureTime);
     BITMAPINFOHEADER& header = info->bmiHeader;
     header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = SizeModeWidth(index);
-    header.biHeight = SizeModeHeight(index);  // positive: a bottom-up bitmap
+    header.biWidth = SizeModeWidth(size);
+    // Positive: a bottom-up bitmap for RGB; YUV pictures are top-down
+    // whatever the sign, and are described with a positive height.
+    header.biHeight = SizeModeHeight(size);
     header.biPlanes = 1;
-    header.biBitCount = 24;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = SizeModeImageBytes(index);
+    header.biBitCount = layout.bitCount;
+    header.biCompression = layout.compression;
+    header.biSizeImage = layout.imageBytes;
     type->majortype = MEDIATYPE_Video;
-    type->subtype = MEDIASUBTYPE_RGB24;
+    type->subtype = SubtypeOf(format);
     type->formattype = FORMAT_VideoInfo;
     type->bTemporalCompression = FALSE;
     type->SetSampleSize(header.biSizeImage);
@@ -85,7 +88,10 @@ HRESULT CPushPinKV20X::GetMediaType(int position, CMediaType* type)
         return E_POINTER;
     if (position < 0)
         return E_INVALIDARG;
-    return BuildMediaType(type, position);
+    if (position >= kOfferedTypeCount)
+        return VFW_S_NO_MORE_ITEMS;
+    const OfferedType offered = OfferedTypeAt(position);
+    return BuildMediaType(type, offered.format, offered.size);
 }
 
 int CPushPinKV20X::SpeedForRate(const FormatCheck& check) const
@@ -102,6 +108,9 @@ HRESULT CPushPinKV20X::CheckMediaType(const CMediaType* type)
     const FormatCheck check = CheckType(type);
     if (!check.ok() || !type->bFixedSizeSamples || check.size != m_settings.eKV20XSize)
         return E_INVALIDARG;
+    // Any format at the current size, unless an application chose one.
+    if (m_formatLocked && check.format != m_format)
+        return E_INVALIDARG;
     // A rate outside every offered range is none of the pin's types.
     if (SpeedForRate(check) < 0)
         return E_INVALIDARG;
@@ -114,7 +123,7 @@ HRESULT CPushPinKV20X::SetMediaType(const CMediaType* type)
     const FormatCheck check = CheckType(type);
     if (!check.ok())
         return E_INVALIDARG;
-    if (m_formatLocked && check.size != m_settings.eKV20XSize)
+    if (m_formatLocked && (check.size != m_settings.eKV20XSize || check.format != m_format))
         return E_INVALIDARG;
     const int speed = SpeedForRate(check);
     if (speed < 0)
@@ -137,6 +146,7 @@ HRESULT CPushPinKV20X::SetMediaType(const CMediaType* type)
     }
     if (SUCCEEDED(hr)) {
         m_settings.eKV20XSize = check.size;
+        m_format = check.format;
         m_settings.Speed = static_cast<BYTE>(speed);
         m_frameInterval = check.frameTime == natural ? 0 : static_cast<LONG>(check.frameTime);
     }
@@ -152,14 +162,13 @@ HRESULT CPushPinKV20X::BreakConnect()
     return CSourceStream::BreakConnect();
 }
 
-bool CPushPinKV20X::ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const
+bool CPushPinKV20X::ConnectedPicture(PictureFormat* format, SizeMode* size) const
 {
     const FormatCheck check = CheckType(&m_mt);
     if (!check.ok())
         return false;
-    *width = SizeModeWidth(check.size);
-    *height = SizeModeHeight(check.size);
-    *imageBytes = SizeModeImageBytes(check.size);
+    *format = check.format;
+    *size = check.size;
     return true;
 }
 
@@ -197,6 +206,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
     CMediaType previousType;
     CMediaType newType;
     SizeMode previous;
+    PictureFormat previousFormat;
     BYTE previousSpeed;
     LONG previousRequest;
     {
@@ -206,10 +216,12 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
         if (speed < 0)
             return E_INVALIDARG;  // outside the range the caps offer
         previous = m_settings.eKV20XSize;
+        previousFormat = m_format;
         previousSpeed = m_settings.Speed;
         previousRequest = m_requestedInterval;
         if (!IsConnected()) {
             m_settings.eKV20XSize = check.size;
+            m_format = check.format;
             m_settings.Speed = static_cast<BYTE>(speed);
             m_requestedInterval = static_cast<LONG>(check.frameTime);
             m_formatLocked = 1;
@@ -219,9 +231,10 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
             return VFW_E_WRONG_STATE;
         m_formatLocked = 1;
         const REFERENCE_TIME connectedFrameTime = FrameTimeOf(m_mt);
-        if (check.size == previous && (check.frameTime == 0 || check.frameTime == connectedFrameTime))
+        if (check.size == previous && check.format == previousFormat &&
+            (check.frameTime == 0 || check.frameTime == connectedFrameTime))
             return S_OK;
-        // Another size or rate on a connected pin: the connection is made
+        // Another size, format or rate on a connected pin: the connection is made
         // again through the graph with the new type, as capture filters do.
         IFilterGraph* owner = m_source->Graph();
         if (!owner || FAILED(owner->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(graph.GetAddressOf()))))
@@ -235,6 +248,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
                 FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime);
         // What the pin now offers and accepts.
         m_settings.eKV20XSize = check.size;
+        m_format = check.format;
         m_settings.Speed = static_cast<BYTE>(speed);
         m_requestedInterval = static_cast<LONG>(check.frameTime);
     }
@@ -244,10 +258,13 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
     {
         AutoLock lock(*m_source->pStateLock());
         const FormatCheck now = CheckType(&m_mt);
-        if (IsConnected() && now.size == check.size && now.frameTime == FrameTimeOf(newType))
+        if (IsConnected() && now.size == check.size && now.format == check.format &&
+            now.frameTime == FrameTimeOf(newType))
             return S_OK;
-        // Not connected with the new type: the old size and rate stand again.
+        // Not connected with the new type: the old size, format and rate
+        // stand again.
         m_settings.eKV20XSize = previous;
+        m_format = previousFormat;
         m_settings.Speed = previousSpeed;
         m_requestedInterval = previousRequest;
         if (IsConnected())
@@ -279,7 +296,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetFormat(AM_MEDIA_TYPE** type)
         }
     }
     CMediaType current;
-    const HRESULT hr = BuildMediaType(&current, m_settings.eKV20XSize);
+    const HRESULT hr = BuildMediaType(&current, m_format, m_settings.eKV20XSize);
     if (hr != S_OK)
         return FAILED(hr) ? hr : E_UNEXPECTED;
     copy = CreateMediaType(&current);
@@ -292,7 +309,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetFormat(AM_MEDIA_TYPE** type)
 HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetNumberOfCapabilities(int* count, int* size)
 {
     if (count)
-        *count = kSizeModeCount;
+        *count = kOfferedTypeCount;
     if (size)
         *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
     return S_OK;
@@ -302,10 +319,11 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetStreamCaps(int index, AM_MEDIA_TYPE*
 {
     if (index < 0)
         return E_INVALIDARG;
-    if (index >= kSizeModeCount)
+    if (index >= kOfferedTypeCount)
         return S_FALSE;
+    const OfferedType entry = OfferedTypeAt(index);
     CMediaType offered;
-    const HRESULT hr = BuildMediaType(&offered, index);
+    const HRESULT hr = BuildMediaType(&offered, entry.format, entry.size);
     if (hr != S_OK)
         return hr;
     if (!offered.pbFormat)
@@ -313,13 +331,12 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::GetStreamCaps(int index, AM_MEDIA_TYPE*
     if (caps) {
         VIDEO_STREAM_CONFIG_CAPS config;
         std::memset(&config, 0, sizeof config);
-        const SIZE size = {SizeModeWidth(index), SizeModeHeight(index)};
+        const SIZE size = {SizeModeWidth(entry.size), SizeModeHeight(entry.size)};
         config.guid = FORMAT_VideoInfo;
         config.InputSize = config.MinCroppingSize = config.MaxCroppingSize = size;
         config.MinOutputSize = config.MaxOutputSize = size;
-        // Every interval in between is kept (OfferedFrameIntervals).
         const FrameIntervalRange range =
-            OfferedFrameIntervals(index, m_settings.AutoExposure != 0, m_settings.ExposureTime);
+            OfferedFrameIntervals(entry.size, m_settings.AutoExposure != 0, m_settings.ExposureTime);
         config.MinFrameInterval = range.shortest;
         config.MaxFrameInterval = range.longest;
         config.MinBitsPerSecond = ToLong(static_cast<std::int64_t>(offered.lSampleSize) * 8);

@@ -1,7 +1,8 @@
 // The shared check of proposed output formats on arbitrary format blocks.
 // Checked: no read outside the block (AddressSanitizer: the block is its own
 // allocation of exactly its length), and what it accepts is one of the
-// three sizes with a buffer between the picture and twice it.
+// three sizes in the subtype's format, with a buffer between the picture
+// and twice it.
 
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(block.get(), data + 1, bytes);
     kv20x::ProposedFormat format;
     format.videoMajorType = (flags & 1) != 0;
-    format.rgb24Subtype = (flags & 2) != 0;
+    format.knownSubtype = (flags & 2) != 0;
+    format.subtype = static_cast<kv20x::PictureFormat>((flags >> 4) % kv20x::kPictureFormatCount);
     format.videoInfoFormat = (flags & 4) != 0;
     format.block = (flags & 8) ? nullptr : block.get();
     // Sometimes a block that claims more than it has: the check must only
@@ -27,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     format.blockBytes = static_cast<std::uint32_t>(bytes);
     const kv20x::FormatCheck check = kv20x::CheckVideoFormat(format);
     if (check.ok()) {
-        if (!kv20x::IsValidSizeMode(check.size))
+        if (!kv20x::IsValidSizeMode(check.size) || check.format != format.subtype)
             std::abort();
-        const std::uint32_t picture = kv20x::SizeModeImageBytes(check.size);
+        const std::uint32_t picture = kv20x::SizeModeLayout(check.format, check.size).imageBytes;
         if (check.bufferBytes < picture || check.bufferBytes > 2 * picture || check.frameTime < 0)
             std::abort();
     }

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "pin/media_subtypes.h"
+#include "pin/video_format.h"
 #include "settings/class_ids.h"
+#include "support/pipeline_oracle.h"
 
 namespace kv20x::test {
 namespace {
@@ -45,44 +48,193 @@ CMediaType Rgb24(LONG width, LONG height)
     return type;
 }
 
+// A well-formed type of `format`.
+CMediaType TypeOf(PictureFormat format, LONG width, LONG height)
+{
+    const PictureLayout layout = LayoutOf(format, width, height);
+    CMediaType type = Rgb24(width, height);
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat);
+    info->bmiHeader.biBitCount = layout.bitCount;
+    info->bmiHeader.biCompression = layout.compression;
+    info->bmiHeader.biSizeImage = layout.imageBytes;
+    type.subtype = SubtypeOf(format);
+    type.SetSampleSize(layout.imageBytes);
+    return type;
+}
+
+constexpr PictureFormat kFormats[] = {PictureFormat::Rgb24, PictureFormat::Yuy2, PictureFormat::Nv12,
+                                      PictureFormat::I420, PictureFormat::Rgb32};
+
 const VIDEOINFOHEADER* Info(const AM_MEDIA_TYPE* type)
 {
     return reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
 }
 
-TEST_F(OutputFormats, OffersTheThreeSizesInOrderButAcceptsOnlyTheCurrentOne)
+TEST_F(OutputFormats, OffersEveryFormatAtTheThreeSizesRgb24FirstButAcceptsOnlyTheCurrentSize)
 {
     ComPtr<IEnumMediaTypes> types;
     ASSERT_EQ(Pin()->EnumMediaTypes(&types), S_OK);
     const LONG sizes[3][2] = {{2048, 1536}, {1024, 768}, {640, 480}};
-    for (const auto& size : sizes) {
-        AM_MEDIA_TYPE* type = nullptr;
-        ASSERT_EQ(types->Next(1, &type, nullptr), S_OK);
-        EXPECT_EQ(type->majortype, MEDIATYPE_Video);
-        EXPECT_EQ(type->subtype, MEDIASUBTYPE_RGB24);
-        EXPECT_EQ(type->formattype, FORMAT_VideoInfo);
-        EXPECT_TRUE(type->bFixedSizeSamples);
-        EXPECT_FALSE(type->bTemporalCompression);
-        EXPECT_EQ(type->pUnk, nullptr);
-        ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
-        const BITMAPINFOHEADER& header = Info(type)->bmiHeader;
-        EXPECT_EQ(header.biSize, 40u);
-        EXPECT_EQ(header.biWidth, size[0]);
-        EXPECT_EQ(header.biHeight, size[1]);
-        EXPECT_EQ(header.biPlanes, 1);
-        EXPECT_EQ(header.biBitCount, 24);
-        EXPECT_EQ(header.biCompression, static_cast<DWORD>(BI_RGB));
-        EXPECT_EQ(header.biSizeImage, static_cast<DWORD>(size[0] * size[1] * 3));
-        EXPECT_EQ(type->lSampleSize, header.biSizeImage);
-        EXPECT_EQ(Info(type)->AvgTimePerFrame, FrameDuration100ns(static_cast<SizeMode>(&size - sizes), 0, 300));
-        EXPECT_EQ(Pin()->QueryAccept(type), size[0] == 1024 ? S_OK : S_FALSE);
-        DeleteMediaType(type);
+    const struct {
+        GUID subtype;
+        WORD bitCount;
+        DWORD compression;
+        DWORD bytesPerTwoPixels;
+    } formats[] = {
+        {MEDIASUBTYPE_RGB24, 24, BI_RGB, 6},
+        {FourCharacterCodeSubtype(MAKEFOURCC('Y', 'U', 'Y', '2')), 16, MAKEFOURCC('Y', 'U', 'Y', '2'), 4},
+        {FourCharacterCodeSubtype(MAKEFOURCC('N', 'V', '1', '2')), 12, MAKEFOURCC('N', 'V', '1', '2'), 3},
+        {FourCharacterCodeSubtype(MAKEFOURCC('I', '4', '2', '0')), 12, MAKEFOURCC('I', '4', '2', '0'), 3},
+        {MEDIASUBTYPE_RGB32, 32, BI_RGB, 8},
+    };
+    for (const auto& format : formats) {
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(testing::Message() << format.bitCount << " bits, " << size[0]);
+            AM_MEDIA_TYPE* type = nullptr;
+            ASSERT_EQ(types->Next(1, &type, nullptr), S_OK);
+            EXPECT_EQ(type->majortype, MEDIATYPE_Video);
+            EXPECT_EQ(type->subtype, format.subtype);
+            EXPECT_EQ(type->formattype, FORMAT_VideoInfo);
+            EXPECT_TRUE(type->bFixedSizeSamples);
+            EXPECT_FALSE(type->bTemporalCompression);
+            EXPECT_EQ(type->pUnk, nullptr);
+            ASSERT_EQ(type->cbFormat, sizeof(VIDEOINFOHEADER));
+            const BITMAPINFOHEADER& header = Info(type)->bmiHeader;
+            EXPECT_EQ(header.biSize, 40u);
+            EXPECT_EQ(header.biWidth, size[0]);
+            EXPECT_EQ(header.biHeight, size[1]) << "positive: bottom-up RGB, YUV as the platform describes it";
+            EXPECT_EQ(header.biPlanes, 1);
+            EXPECT_EQ(header.biBitCount, format.bitCount);
+            EXPECT_EQ(header.biCompression, format.compression);
+            EXPECT_EQ(header.biSizeImage, static_cast<DWORD>(size[0] * size[1] / 2 * format.bytesPerTwoPixels));
+            EXPECT_EQ(type->lSampleSize, header.biSizeImage);
+            EXPECT_EQ(Info(type)->AvgTimePerFrame,
+                      FrameDuration100ns(static_cast<SizeMode>(&size - sizes), 0, 300));
+            EXPECT_EQ(Pin()->QueryAccept(type), size[0] == 1024 ? S_OK : S_FALSE);
+            DeleteMediaType(type);
+        }
     }
     AM_MEDIA_TYPE* none = nullptr;
     EXPECT_EQ(types->Next(1, &none, nullptr), S_FALSE);
     CMediaType past;
-    EXPECT_EQ(pin->GetMediaType(3, &past), VFW_S_NO_MORE_ITEMS);
+    EXPECT_EQ(pin->GetMediaType(15, &past), VFW_S_NO_MORE_ITEMS);
     EXPECT_EQ(pin->GetMediaType(-1, &past), E_INVALIDARG);
+    // I420 also answers to its other name.
+    CMediaType iyuv = TypeOf(PictureFormat::I420, 1024, 768);
+    iyuv.subtype = MEDIASUBTYPE_IYUV;
+    reinterpret_cast<VIDEOINFOHEADER*>(iyuv.pbFormat)->bmiHeader.biCompression = MAKEFOURCC('I', 'Y', 'U', 'V');
+    EXPECT_EQ(Pin()->QueryAccept(&iyuv), S_OK);
+}
+
+// Every format streams the picture RGB24 would, converted by the documented
+// rule, in samples of its own size; and every one reaches the next
+// connection through SetFormat, a connected pin reconnecting for it.
+TEST_F(OutputFormats, EveryFormatStreamsTheRgb24PictureConvertedByTheRule)
+{
+    ASSERT_EQ(FilterControl()->SetExposure(FALSE, 100, 300, 20), S_OK);
+    ASSERT_EQ(PinControl()->SetVideoSize(2), S_OK);
+    for (const PictureFormat format : kFormats) {
+        SCOPED_TRACE(PictureFormatName(format));
+        const PictureLayout layout = LayoutOf(format, 640, 480);
+        collector.Clear();
+        collector.KeepData(2);
+        ASSERT_EQ(grabberGraph.Build(Filter(), &collector, SubtypeOf(format)), S_OK);
+        ASSERT_EQ(grabberGraph.ConnectAll(Filter()), S_OK);
+        AM_MEDIA_TYPE connected{};
+        ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+        EXPECT_EQ(connected.subtype, SubtypeOf(format));
+        FreeMediaType(connected);
+        camera->ClearLog();
+        ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+        ASSERT_TRUE(collector.WaitFor(2));
+        grabberGraph.control->Stop();
+        const auto samples = collector.Samples();
+        const auto frames = camera->Frames();
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(samples[i].length, static_cast<long>(layout.imageBytes));
+            CameraSettings settings;
+            settings.AutoExposure = 0;
+            const oracle::Bytes rgb = ExpectedPicture(*camera, frames[i], 2, settings);
+            EXPECT_TRUE(samples[i].data == oracle::Convert(rgb, 640, 480, format)) << "sample " << i;
+        }
+        grabberGraph.Release();
+        static_cast<IPin*>(pin)->Disconnect();
+    }
+
+    // Chosen with SetFormat: the next connection has it, and a connected,
+    // stopped pin is connected again with another.
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    CMediaType nv12 = TypeOf(PictureFormat::Nv12, 640, 480);
+    ASSERT_EQ(config->SetFormat(&nv12), S_OK);
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(config->GetFormat(&current), S_OK);
+    EXPECT_EQ(current->subtype, nv12.subtype);
+    DeleteMediaType(current);
+    const CMediaType rgb = TypeOf(PictureFormat::Rgb24, 640, 480);
+    EXPECT_EQ(pin->CheckMediaType(&rgb), E_INVALIDARG) << "the format chosen is the only one now";
+    ASSERT_EQ(grabberGraph.Build(Filter(), &collector, GUID_NULL), S_OK);
+    ASSERT_EQ(grabberGraph.ConnectAll(Filter()), S_OK);
+    for (const PictureFormat format : {PictureFormat::I420, PictureFormat::Rgb32, PictureFormat::Yuy2}) {
+        CMediaType next = TypeOf(format, 640, 480);
+        ASSERT_EQ(config->SetFormat(&next), S_OK) << PictureFormatName(format);
+        AM_MEDIA_TYPE now{};
+        ASSERT_EQ(Pin()->ConnectionMediaType(&now), S_OK);
+        EXPECT_EQ(now.subtype, SubtypeOf(format));
+        FreeMediaType(now);
+    }
+    collector.Clear();
+    ASSERT_TRUE(SUCCEEDED(grabberGraph.control->Run()));
+    ASSERT_TRUE(collector.WaitFor(1));
+    grabberGraph.control->Stop();
+    EXPECT_EQ(collector.Samples()[0].length, 640 * 480 * 2) << "YUY2 after the reconnections";
+}
+
+// The bad input of every new format, as for RGB24: refused by every entry
+// point that takes a type, with nothing changed.
+TEST_F(OutputFormats, MalformedTypesOfEveryFormatAreRefusedEverywhere)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    const struct {
+        const char* what;
+        void (*spoil)(CMediaType&);
+    } cases[] = {
+        {"bit count of another format", [](CMediaType& t) { ++reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biBitCount; }},
+        {"image one byte short", [](CMediaType& t) { --reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biSizeImage; }},
+        {"image 4 GB", [](CMediaType& t) { reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biSizeImage = 0xFFFFFFFF; }},
+        {"negative height", [](CMediaType& t) { reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader.biHeight = -768; }},
+        {"odd size", [](CMediaType& t) {
+             auto& h = reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->bmiHeader;
+             h.biWidth = 1023;
+             h.biHeight = 767;
+         }},
+        {"a stride that does not fit", [](CMediaType& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->rcTarget = RECT{0, 0, 2048, 768};
+         }},
+        {"part of the picture", [](CMediaType& t) {
+             reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->rcSource = RECT{0, 0, 512, 384};
+         }},
+        {"VideoInfo2 format type", [](CMediaType& t) { t.formattype = FORMAT_VideoInfo2; }},
+        {"a block too short", [](CMediaType& t) { t.cbFormat = sizeof(VIDEOINFOHEADER) - 1; }},
+        {"absurd frame time", [](CMediaType& t) { reinterpret_cast<VIDEOINFOHEADER*>(t.pbFormat)->AvgTimePerFrame = 1; }},
+    };
+    for (const PictureFormat format : kFormats) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(testing::Message() << PictureFormatName(format) << ": " << c.what);
+            CMediaType type = TypeOf(format, 1024, 768);
+            c.spoil(type);
+            EXPECT_EQ(pin->CheckMediaType(&type), E_INVALIDARG);
+            EXPECT_EQ(Pin()->QueryAccept(&type), S_FALSE);
+            EXPECT_EQ(pin->SetMediaType(&type), E_INVALIDARG);
+            EXPECT_EQ(config->SetFormat(&type), E_INVALIDARG);
+            EXPECT_NE(Pin()->Connect(&sink, &type), S_OK);
+            EXPECT_FALSE(pin->IsConnected());
+        }
+    }
+    AM_MEDIA_TYPE* current = nullptr;
+    ASSERT_EQ(config->GetFormat(&current), S_OK);
+    EXPECT_EQ(current->subtype, MEDIASUBTYPE_RGB24) << "nothing refused changed the format";
+    EXPECT_EQ(Info(current)->bmiHeader.biWidth, 1024);
+    DeleteMediaType(current);
 }
 
 TEST_F(OutputFormats, ATopDownOrVariableOrOtherDepthTypeIsRefused)
@@ -186,13 +338,13 @@ TEST_F(OutputFormats, StreamCapsOfEachSize)
     IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
     int count = 0, size = 0;
     EXPECT_EQ(config->GetNumberOfCapabilities(&count, &size), S_OK);
-    EXPECT_EQ(count, 3);
+    EXPECT_EQ(count, 15);
     EXPECT_EQ(size, static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)));
     EXPECT_EQ(config->GetNumberOfCapabilities(nullptr, nullptr), S_OK);
 
     VIDEO_STREAM_CONFIG_CAPS caps;
     AM_MEDIA_TYPE* type = nullptr;
-    EXPECT_EQ(config->GetStreamCaps(3, &type, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
+    EXPECT_EQ(config->GetStreamCaps(15, &type, reinterpret_cast<BYTE*>(&caps)), S_FALSE);
     EXPECT_EQ(config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)), E_INVALIDARG);
 
     std::memset(&caps, 0xCD, sizeof caps);
@@ -214,6 +366,26 @@ TEST_F(OutputFormats, StreamCapsOfEachSize)
     EXPECT_EQ(caps.MinFrameInterval, 830000);
     EXPECT_EQ(Info(type)->bmiHeader.biWidth, 2048);
     DeleteMediaType(type);
+
+    // One entry for each type the pin offers, in the same order, with the
+    // same rate range at a size whatever the format.
+    ComPtr<IEnumMediaTypes> types;
+    ASSERT_EQ(Pin()->EnumMediaTypes(&types), S_OK);
+    for (int index = 0; index < 15; ++index) {
+        AM_MEDIA_TYPE* enumerated = nullptr;
+        ASSERT_EQ(types->Next(1, &enumerated, nullptr), S_OK);
+        ASSERT_EQ(config->GetStreamCaps(index, &type, reinterpret_cast<BYTE*>(&caps)), S_OK);
+        EXPECT_EQ(type->subtype, enumerated->subtype) << index;
+        EXPECT_EQ(Info(type)->bmiHeader.biWidth, Info(enumerated)->bmiHeader.biWidth) << index;
+        EXPECT_EQ(caps.InputSize.cx, Info(type)->bmiHeader.biWidth);
+        EXPECT_EQ(caps.MinBitsPerSecond, type->lSampleSize * 8);
+        VIDEO_STREAM_CONFIG_CAPS rgb{};
+        ASSERT_EQ(config->GetStreamCaps(index % 3, nullptr, reinterpret_cast<BYTE*>(&rgb)), S_OK);
+        EXPECT_EQ(caps.MinFrameInterval, rgb.MinFrameInterval);
+        EXPECT_EQ(caps.MaxFrameInterval, rgb.MaxFrameInterval);
+        DeleteMediaType(type);
+        DeleteMediaType(enumerated);
+    }
 }
 
 TEST_F(OutputFormats, SetFormatChoosesTheSizeOfTheNextConnection)

@@ -67,6 +67,20 @@ expect "about 3 s worth of frames ($frames)" test "${frames:-0}" -ge 30 -a "${fr
 expect "the snapshot shows the chart upright in its colours" \
   "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/snapshot.bmp")"
 
+echo "== every format through kv20x-capture"
+for run in "rgb32 bgra|bgr0" "yuy2 yuyv422" "nv12 nv12" "i420 yuv420p"; do
+  set -- $run
+  capture "$work/format-$1.txt" --size 1024x768 --format "$1" --seconds 2 --output "format-$1.avi" \
+    --snapshot "format-$1.bmp"
+  status=$?
+  facts=$(probe "$work/format-$1.avi")
+  expect "kv20x-capture records $1 (exit $status, $(value "$facts" codec_name)/$(value "$facts" pix_fmt))" \
+    test "$status" -eq 0 -a "$(value "$facts" width)x$(value "$facts" height)" = "1024x768"
+  expect "the file's pixel format is that of $1" grep -Eqx "$2" <<<"$(value "$facts" pix_fmt)"
+  expect "its snapshot, turned back to RGB, shows the chart" \
+    "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/format-$1.bmp")"
+done
+
 echo "== the application guide's example"
 (cd "$work" && "$WINE" "$build/tools/grab-one-frame.exe" example.bmp >"$work/example.txt" 2>&1 </dev/null)
 status=$?
@@ -104,6 +118,39 @@ done
 ffmpeg -v error -y -sseof -1 -i "$work/ffmpeg-1024x768.avi" -frames:v 1 -pix_fmt bgr24 "$work/ffmpeg.bmp"
 expect "and ffmpeg's last frame shows the chart upright in its colours" \
   "$WINE" "$build/tests/check_snapshot.exe" "$(windows_path "$work/ffmpeg.bmp")"
+
+echo "== ffmpeg records every format at every size, and the pictures agree with RGB24"
+# The mean of |a - b| over two raw pictures of the same size.
+mean_difference() {
+  local bytes
+  bytes=$(stat -c %s "$1")
+  cmp -l "$1" "$2" | awk -v n="$bytes" '
+    function oct(s,   v, i) { v = 0; for (i = 1; i <= length(s); i++) v = v * 8 + substr(s, i, 1); return v }
+    { d = oct($2) - oct($3); sum += d < 0 ? -d : d }
+    END { printf "%.2f", (n > 0 ? sum / n : 999) }'
+}
+# The last frame of a recording as raw RGB24, top-down.
+last_frame() { ffmpeg -v error -y -sseof -1 -i "$1" -frames:v 1 -pix_fmt rgb24 -f rawvideo "$2"; }
+for size in 2048x1536 1024x768 640x480; do
+  for run in "bgr24 bgr24" "yuyv422 yuyv422" "nv12 nv12" "yuv420p yuv420p" "bgr0 bgr0|bgra"; do
+    set -- $run
+    file=format-$size-$1.avi
+    ffmpeg_win "$work/format.txt" -y -f dshow -rtbufsize 256M -video_size "$size" -pixel_format "$1" \
+      -i video="$camera" -t 2 -c:v copy "$file"
+    status=$?
+    facts=$(probe "$work/$file")
+    expect "ffmpeg records $size $1 (exit $status, $(value "$facts" pix_fmt), $(value "$facts" nb_read_frames) frames)" \
+      test "$status" -eq 0 -a "$(value "$facts" width)x$(value "$facts" height)" = "$size" \
+      -a "$(value "$facts" nb_read_frames)" -gt 0
+    expect "as $1" grep -Eqx "$2" <<<"$(value "$facts" pix_fmt)"
+    last_frame "$work/$file" "$work/format-$1.rgb"
+    if [ "$1" != bgr24 ]; then
+      difference=$(mean_difference "$work/format-bgr24.rgb" "$work/format-$1.rgb")
+      expect "its picture agrees with RGB24's (mean difference $difference levels)" \
+        awk -v d="$difference" 'BEGIN { exit !(d != "" && d + 0 <= 2) }'
+    fi
+  done
+done
 
 echo "== a camera that stalls"
 wine_quiet camera_driver fault --stall-from 5

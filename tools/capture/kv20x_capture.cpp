@@ -19,11 +19,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "capture/sample_picture.h"
 #include "capture/stream_file_sink.h"
 #include "common/png_writer.h"
 #include "settings/ikv20x.h"
@@ -58,6 +60,7 @@ struct Options {
     bool controls = false;
     std::wstring device = kCameraName;
     int width = 1024, height = 768;
+    const kv20x::tools::SampleFormatInfo* format = &kv20x::tools::kSampleFormats[0];
     double seconds = 3;
     long frames = 0;  // 0: record for `seconds`
     std::string output = "capture.avi";
@@ -74,6 +77,7 @@ void Usage()
         "  --list                 list the video input devices\n"
         "  --device NAME          the camera (default \"Quorl T5R 3.1M Camera\")\n"
         "  --size WxH             2048x1536, 1024x768 (default) or 640x480\n"
+        "  --format F             rgb24 (default), rgb32, yuy2, nv12 or i420\n"
         "  --seconds N            record N seconds (default 3)\n"
         "  --frames N             record N frames instead\n"
         "  --output FILE          the AVI file (default capture.avi); --output none records nothing\n"
@@ -113,6 +117,10 @@ bool ParseOptions(int argc, char** argv, Options& o)
             o.device.assign(name.begin(), name.end());
         } else if (a == "--size" && value) {
             if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2)
+                return false;
+        } else if (a == "--format" && value) {
+            o.format = kv20x::tools::FindSampleFormat(argv[++i]);
+            if (!o.format)
                 return false;
         } else if (a == "--seconds" && value)
             o.seconds = std::atof(argv[++i]);
@@ -219,7 +227,8 @@ ComPtr<IBaseFilter> OpenDevice(const Options& o, bool printNames)
 }
 
 // Chooses the size among the pin's capabilities.
-HRESULT ChooseSize(IAMStreamConfig* config, int width, int height, REFERENCE_TIME* frameTime)
+// The camera's type of that size and format, set for the next connection.
+HRESULT ChooseType(IAMStreamConfig* config, int width, int height, const GUID& subtype, REFERENCE_TIME* frameTime)
 {
     int count = 0, size = 0;
     config->GetNumberOfCapabilities(&count, &size);
@@ -230,7 +239,8 @@ HRESULT ChooseSize(IAMStreamConfig* config, int width, int height, REFERENCE_TIM
             continue;
         const auto* info = reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat);
         HRESULT hr = S_FALSE;
-        if (info && info->bmiHeader.biWidth == width && info->bmiHeader.biHeight == height) {
+        if (info && type->subtype == subtype && info->bmiHeader.biWidth == width &&
+            info->bmiHeader.biHeight == height) {
             hr = config->SetFormat(type);
             *frameTime = info->AvgTimePerFrame;
         }
@@ -402,19 +412,22 @@ void ShowPages(IUnknown* object)
     ::CoTaskMemFree(list.pElems);
 }
 
-// The picture (bottom-up BGR rows) as the file type of `path` asks.
-bool WriteSnapshot(const std::string& path, const std::vector<BYTE>& picture, int width, int height)
+// A sample of the recorded format as the file type of `path` asks: a
+// 24-bit BMP, or a PNG.
+bool WriteSnapshot(const std::string& path, const std::vector<BYTE>& sample, kv20x::tools::SampleFormat format,
+                   int width, int height)
 {
-    const size_t stride = static_cast<size_t>(width) * 3;
-    if (picture.size() < stride * static_cast<size_t>(height))
+    std::vector<std::uint8_t> bgr;  // top-down
+    if (!kv20x::tools::SampleToTopDownBgr(format, sample, width, height, bgr))
         return false;
+    const size_t stride = static_cast<size_t>(width) * 3;
     const bool bmp = path.size() > 4 && _stricmp(path.c_str() + path.size() - 4, ".bmp") == 0;
     if (bmp) {
         BITMAPFILEHEADER file{};
         BITMAPINFOHEADER info{};
         info.biSize = sizeof info;
         info.biWidth = width;
-        info.biHeight = height;
+        info.biHeight = height;  // bottom-up rows follow
         info.biPlanes = 1;
         info.biBitCount = 24;
         info.biSizeImage = static_cast<DWORD>(stride * height);
@@ -426,20 +439,13 @@ bool WriteSnapshot(const std::string& path, const std::vector<BYTE>& picture, in
             return false;
         std::fwrite(&file, sizeof file, 1, out);
         std::fwrite(&info, sizeof info, 1, out);
-        std::fwrite(picture.data(), 1, info.biSizeImage, out);
+        for (int y = height - 1; y >= 0; --y)
+            std::fwrite(bgr.data() + stride * y, 1, stride, out);
         return std::fclose(out) == 0;
     }
-    std::vector<std::uint8_t> rgb(stride * height);
-    for (int y = 0; y < height; ++y) {
-        const BYTE* row = picture.data() + stride * (height - 1 - y);
-        std::uint8_t* target = rgb.data() + stride * y;
-        for (int x = 0; x < width; ++x) {
-            target[3 * x] = row[3 * x + 2];
-            target[3 * x + 1] = row[3 * x + 1];
-            target[3 * x + 2] = row[3 * x];
-        }
-    }
-    return kv20x::tools::PngWriter::Write(path.c_str(), rgb.data(), static_cast<std::uint32_t>(width),
+    for (size_t i = 0; i < bgr.size(); i += 3)
+        std::swap(bgr[i], bgr[i + 2]);
+    return kv20x::tools::PngWriter::Write(path.c_str(), bgr.data(), static_cast<std::uint32_t>(width),
                                           static_cast<std::uint32_t>(height));
 }
 
@@ -488,8 +494,10 @@ int Record(const Options& o)
         hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.Get(), IID_IAMStreamConfig,
                                     reinterpret_cast<void**>(config.GetAddressOf()));
     REFERENCE_TIME frameTime = 0;
-    if (SUCCEEDED(hr) && FAILED(ChooseSize(config.Get(), o.width, o.height, &frameTime))) {
-        std::fprintf(stderr, "kv20x-capture: the camera has no size %dx%d\n", o.width, o.height);
+    if (SUCCEEDED(hr) &&
+        FAILED(ChooseType(config.Get(), o.width, o.height, kv20x::tools::SubtypeOf(*o.format), &frameTime))) {
+        std::fprintf(stderr, "kv20x-capture: the camera has no size %dx%d in %s\n", o.width, o.height,
+                     o.format->name);
         return kUsage;
     }
     if (FAILED(hr)) {
@@ -521,7 +529,7 @@ int Record(const Options& o)
     if (SUCCEEDED(hr)) {
         AM_MEDIA_TYPE wanted{};
         wanted.majortype = MEDIATYPE_Video;
-        wanted.subtype = MEDIASUBTYPE_RGB24;
+        wanted.subtype = kv20x::tools::SubtypeOf(*o.format);
         grabber->SetMediaType(&wanted);
         grabber->SetBufferSamples(FALSE);
         grabber->SetCallback(&collector, 0);
@@ -660,11 +668,12 @@ int Record(const Options& o)
     const double elapsed = (stopping - started) / 1000.0;
     std::printf("stopped in %lu ms\n", static_cast<unsigned long>(stopped - stopping));
     if (recording)
-        std::printf("%s: %ld frames of %dx%d in %.1f s (%.1f fps, frame time %.1f ms, %ld dropped)\n",
-                    o.output.c_str(), frames, o.width, o.height, elapsed, elapsed > 0 ? frames / elapsed : 0.0,
+        std::printf("%s: %ld frames of %dx%d %s in %.1f s (%.1f fps, frame time %.1f ms, %ld dropped)\n",
+                    o.output.c_str(), frames, o.width, o.height, o.format->name, elapsed,
+                    elapsed > 0 ? frames / elapsed : 0.0,
                     frameTime / 10000.0, collector.Gaps());
     if (!o.snapshot.empty()) {
-        if (WriteSnapshot(o.snapshot, collector.Latest(), o.width, o.height)) {
+        if (WriteSnapshot(o.snapshot, collector.Latest(), o.format->format, o.width, o.height)) {
             std::printf("%s: the last frame\n", o.snapshot.c_str());
         } else {
             std::fprintf(stderr, "kv20x-capture: cannot write the snapshot %s\n", o.snapshot.c_str());

@@ -50,9 +50,27 @@ for fuzzer in frame_read settings_load video_format; do
   fi
   rm -rf "$corpus" "$corpus.log"
 done
-for arch in x64 x86; do
+# 32-bit Windows programs (the x86 module's tests, the 32-bit clients, the
+# setup program) need a kernel that runs 32-bit programs. A machine whose
+# kernel refuses them ("Exec format error") cannot run them at all: say so
+# loudly and run the rest, rather than fail on the machine.
+x64_skip=()
+arches=(x64 x86)
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "== NOT RUN: this machine's kernel cannot run 32-bit programs (/usr/lib/wine/wine: $(
+    /usr/lib/wine/wine --version 2>&1 | head -1)):"
+  echo "   the x86 module's tests and the tests with 32-bit programs (side_by_side, sharing, setup_program)"
+  echo "   were built but are skipped here; they run on any machine with 32-bit support"
+  x64_skip=(-E '^(side_by_side|sharing|setup_program)$')
+  arches=(x64)
+fi
+for arch in "${arches[@]}"; do
   echo "== Windows tests under Wine ($arch)"
-  (cd build/$arch && ctest --output-on-failure) || status=1
+  if [ "$arch" = x64 ]; then
+    (cd build/$arch && ctest --output-on-failure "${x64_skip[@]}") || status=1
+  else
+    (cd build/$arch && ctest --output-on-failure) || status=1
+  fi
   WINEPREFIX="$root/build/$arch/wineprefix" wineserver -k 2>/dev/null || true
 done
 

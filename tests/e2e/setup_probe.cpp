@@ -1,24 +1,34 @@
 // What the setup program's test needs from inside Windows, one command per
 // run (each Wine process start costs seconds):
 //
-//   setup_probe hold [--module FILE] [--file FILE] [--mutex NAME]...
+//   setup_probe hold NAME [--module FILE] [--file FILE] [--mutex NAME]...
 //       holds each as an application or a second setup would: a module
 //       loaded (it can be renamed, not deleted), a file open for reading
 //       only (it can be neither), a named mutex owned; prints "held" and
-//       keeps them until its standard input ends.
+//       keeps them until `setup_probe release NAME` (at most ten minutes).
+//   setup_probe release NAME
+//       lets that holder go.
+//   setup_probe wait-free NAME
+//       waits until no process owns the named mutex.
+//   setup_probe run COMMAND LINE...
+//       runs the command line and waits for it.
 //   setup_probe restricted COMMAND LINE...
 //       runs the command line as a standard user would: the Administrators
-//       group only for denying, every privilege but traversal dropped;
-//       returns its exit code.
+//       group only for denying, every privilege but traversal dropped.
 //   setup_probe invariant
 //       in both registry views: every InprocServer32 of the camera's classes
 //       names a file that exists, a device or filter entry only with its
 //       class, and the uninstall entry exists exactly when a module is
 //       registered. Prints each break and fails if there is one.
+//   setup_probe quiet-uninstall
+//       runs the uninstall entry's QuietUninstallString as it stands, as
+//       deployment tools do.
 //   setup_probe dialog COMMAND LINE...
 //       runs the command line, waits for the first dialog it shows, prints
-//       the dialog's texts (UTF-8), presses its default button and returns
-//       the command's exit code.
+//       the dialog's texts (UTF-8) and presses its default button.
+// The commands that run a program print its exit code last, as "exit: N":
+// Wine hands a Linux parent only its low 8 bits, and setups answer 1603 or
+// 3010.
 
 #include <windows.h>
 
@@ -77,14 +87,26 @@ DWORD WaitForExit(HANDLE process)
     }
     DWORD code = 1;
     ::GetExitCodeProcess(process, &code);
+    Print(L"exit: " + std::to_wstring(code) + L"\n");
     return code;
+}
+
+int RunAndWait(std::wstring line);
+
+// The event a holder waits for.
+std::wstring ReleaseEvent(const char* name)
+{
+    return L"KV20X-setup-test-release-" + Wide(name);
 }
 
 int Hold(int argc, char** argv)
 {
+    const HANDLE release = ::CreateEventW(nullptr, TRUE, FALSE, ReleaseEvent(argv[2]).c_str());
+    if (!release)
+        return 1;
     std::vector<HMODULE> modules;
     std::vector<HANDLE> handles;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 3; i + 1 < argc; i += 2) {
         const std::wstring what = Wide(argv[i + 1]);
         bool held = false;
         if (std::strcmp(argv[i], "--module") == 0) {
@@ -107,15 +129,36 @@ int Hold(int argc, char** argv)
         }
     }
     Print(L"held\n");
-    char buffer[64];
-    DWORD read = 0;
-    while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-    }
+    constexpr DWORD kHoldLimitMs = 600000;  // a test that never lets go leaves no process behind for long
+    ::WaitForSingleObject(release, kHoldLimitMs);
     for (HANDLE handle : handles)
         ::CloseHandle(handle);
     for (HMODULE module : modules)
         ::FreeLibrary(module);
+    ::CloseHandle(release);
     return 0;
+}
+
+int Release(const char* name)
+{
+    const HANDLE release = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, ReleaseEvent(name).c_str());
+    if (!release)
+        return 1;
+    ::SetEvent(release);
+    ::CloseHandle(release);
+    return 0;
+}
+
+int WaitFree(const char* name)
+{
+    const HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, Wide(name).c_str());
+    if (!mutex)
+        return 0;  // nobody has it
+    const DWORD waited = ::WaitForSingleObject(mutex, kRunLimitMs);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED)
+        ::ReleaseMutex(mutex);
+    ::CloseHandle(mutex);
+    return waited == WAIT_TIMEOUT ? 1 : 0;
 }
 
 int Restricted(int argc, char** argv)
@@ -146,7 +189,10 @@ int Restricted(int argc, char** argv)
     ::CloseHandle(standard);
     if (!started) {
         Print(L"probe: cannot start it as a standard user (error " + std::to_wstring(error) + L")\n");
-        return error == kElevationRequired ? static_cast<int>(error) : 1;
+        if (error != kElevationRequired)
+            return 1;
+        Print(L"exit: " + std::to_wstring(error) + L"\n");  // what Windows answers with UAC on
+        return static_cast<int>(error);
     }
     const DWORD code = WaitForExit(process.hProcess);
     ::CloseHandle(process.hThread);
@@ -177,13 +223,19 @@ bool KeyThere(REGSAM view, const std::wstring& path)
     return true;
 }
 
-// The default value of a key, or false when it is not there.
-bool DefaultValue(REGSAM view, const std::wstring& path, std::wstring& value)
+// A string value of a key in a view (its default value for a null name), or
+// false when it is not there.
+bool StringValue(REGSAM view, const std::wstring& path, const wchar_t* name, std::wstring& value)
 {
-    wchar_t data[MAX_PATH * 2] = {};
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    wchar_t data[1024] = {};
     DWORD bytes = sizeof data - sizeof(wchar_t);
-    if (::RegGetValueW(HKEY_LOCAL_MACHINE, path.c_str(), nullptr, RRF_RT_REG_SZ | view, nullptr, data, &bytes) !=
-        ERROR_SUCCESS)
+    DWORD type = 0;
+    const LONG error = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes);
+    ::RegCloseKey(key);
+    if (error != ERROR_SUCCESS || type != REG_SZ)
         return false;
     value = data;
     return true;
@@ -202,7 +254,7 @@ int Invariant()
         for (const wchar_t* id : kClasses) {
             const std::wstring classKey = std::wstring(L"Software\\Classes\\CLSID\\") + id;
             std::wstring server;
-            if (DefaultValue(view, classKey + L"\\InprocServer32", server)) {
+            if (StringValue(view, classKey + L"\\InprocServer32", nullptr, server)) {
                 // Paths as the setup wrote them name the folder of their own
                 // bitness: no redirection for a 64-bit process.
                 if (::GetFileAttributesW(server.c_str()) == INVALID_FILE_ATTRIBUTES)
@@ -226,6 +278,30 @@ int Invariant()
     if (breaks == 0)
         Print(L"invariant: holds\n");
     return breaks == 0 ? 0 : 1;
+}
+
+int RunAndWait(std::wstring line)
+{
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        Print(L"probe: cannot start " + line + L"\n");
+        return 1;
+    }
+    const DWORD code = WaitForExit(process.hProcess);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
+int QuietUninstall()
+{
+    std::wstring line;
+    if (!StringValue(KEY_WOW64_64KEY, kUninstallEntry, L"QuietUninstallString", line)) {
+        Print(L"probe: no QuietUninstallString\n");
+        return 1;
+    }
+    return RunAndWait(line);
 }
 
 // --- dialog
@@ -291,14 +367,22 @@ int Dialog(int argc, char** argv)
 int main(int argc, char** argv)
 {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "hold")
+    if (command == "hold" && argc > 2)
         return Hold(argc, argv);
+    if (command == "release" && argc > 2)
+        return Release(argv[2]);
+    if (command == "wait-free" && argc > 2)
+        return WaitFree(argv[2]);
+    if (command == "run" && argc > 2)
+        return RunAndWait(CommandLineFrom(argc, argv, 2));
     if (command == "restricted" && argc > 2)
         return Restricted(argc, argv);
     if (command == "invariant")
         return Invariant();
+    if (command == "quiet-uninstall")
+        return QuietUninstall();
     if (command == "dialog" && argc > 2)
         return Dialog(argc, argv);
-    std::fputs("usage: setup_probe hold|restricted|invariant|dialog ...\n", stderr);
+    std::fputs("usage: setup_probe hold|release|wait-free|run|restricted|invariant|quiet-uninstall|dialog ...\n", stderr);
     return 2;
 }

@@ -29,7 +29,7 @@
 ;         ARM included (ERROR_INSTALL_PLATFORM_UNSUPPORTED)
 ;      1  cancelled by the user (interactive only)
 ; The uninstaller answers 0, 3010, 1603 (a registration could not be
-; removed: nothing was removed), 740 and 1618 in the same sense.
+; removed: nothing was removed), 740, 1618 and 1633 in the same sense.
 
 Unicode true
 !include "LogicLib.nsh"

@@ -67,20 +67,24 @@ STDAPI DllCanUnloadNow()
     return CClassFactory::ServerLocks() > 0 || LiveObjectCount() != 0 ? S_FALSE : S_OK;
 }
 
-// The whole registration or none of it: a step that fails undoes the
-// steps before it.
+// The whole registration or none of it: a step that fails puts back what the
+// registry held before, so that a registration it replaced (another
+// version's, from another folder) stays as it was. Nothing is written when
+// that cannot be copied first.
 STDAPI DllRegisterServer()
 {
     const ComForThisCall com;
     if (!com.Ready())
         return com.Failure();
-    HRESULT hr = RegisterAllServers(ModuleHandle(), true);
+    SavedKeys before;
+    HRESULT hr = SaveRegisteredKeys(before);
+    if (FAILED(hr))
+        return hr;
+    hr = RegisterAllServers(ModuleHandle(), true);
     if (SUCCEEDED(hr))
         hr = RegisterCaptureDevice(true);
-    if (FAILED(hr)) {
-        RegisterCaptureDevice(false);
-        RegisterAllServers(ModuleHandle(), false);
-    }
+    if (FAILED(hr))
+        before.Restore();
     return hr;
 }
 

@@ -2,7 +2,9 @@
 
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <string>
+#include <vector>
 
 #include <wrl/client.h>
 
@@ -10,6 +12,7 @@
 #include "device/device_link.h"
 #include "framework/platform.h"
 #include "module/factory_table.h"
+#include "module/registry_tree.h"
 
 namespace kv20x {
 
@@ -18,7 +21,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD kMaxPath = MAX_PATH;  // 260
-constexpr DWORD kMaxKeyNameChars = 255;
 constexpr HRESULT kFileNotFound = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 
 HRESULT Win32Result(LONG error)
@@ -124,53 +126,18 @@ HRESULT AllMapperEntries(Mapper* mapper, bool registering)
     return result;
 }
 
-bool KeyExists(HKEY parent, const wchar_t* name)
+// "CLSID\{category}\Instance\<entry>": where the mapper keeps a filter's
+// entry in a category.
+bool CategoryEntryPath(const CLSID& category, const wchar_t* entry, std::wstring& path)
 {
-    UniqueHKey key;
-    return ::RegOpenKeyExW(parent, name, 0, KEY_QUERY_VALUE, key.put()) != ERROR_FILE_NOT_FOUND;
-}
-
-// Removes `name` below `parent` with everything under it, as far as it can.
-// Every subkey is tried once: one that cannot be opened, emptied or removed
-// is skipped and counted as a failure, so that the walk always ends.
-HRESULT RemoveSubtree(HKEY parent, const wchar_t* name)
-{
-    UniqueHKey key;
-    const LONG opened = ::RegOpenKeyExW(parent, name, 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, key.put());
-    if (opened == ERROR_FILE_NOT_FOUND)
-        return S_OK;  // nothing there to remove
-    HRESULT result = S_OK;
-    if (opened != ERROR_SUCCESS) {
-        result = Win32Result(opened);
-    } else {
-        // Removed subkeys shift the others down: keep taking the first one
-        // that has not been given up on.
-        DWORD skipped = 0;
-        for (;;) {
-            wchar_t subkey[kMaxKeyNameChars + 1];
-            DWORD length = kMaxKeyNameChars + 1;
-            const LONG error =
-                ::RegEnumKeyExW(key.get(), skipped, subkey, &length, nullptr, nullptr, nullptr, nullptr);
-            if (error == ERROR_NO_MORE_ITEMS)
-                break;
-            if (error != ERROR_SUCCESS) {
-                KeepFirstFailure(result, Win32Result(error));
-                break;
-            }
-            KeepFirstFailure(result, RemoveSubtree(key.get(), subkey));
-            // Whatever the removal answered, a subkey still there would be
-            // met again at this index: step over it, as a failure.
-            if (KeyExists(key.get(), subkey)) {
-                KeepFirstFailure(result, Win32Result(ERROR_ACCESS_DENIED));
-                ++skipped;
-            }
-        }
-        key.reset();
-    }
-    const LONG error = ::RegDeleteKeyW(parent, name);
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
-        KeepFirstFailure(result, Win32Result(error));
-    return result;
+    wchar_t id[40];
+    if (!::StringFromGUID2(category, id, 40))
+        return false;
+    path = L"CLSID\\";
+    path += id;
+    path += L"\\Instance\\";
+    path += entry;
+    return true;
 }
 
 // The device entry's "DevicePath": the path the module opens, as a camera's
@@ -179,13 +146,9 @@ HRESULT RemoveSubtree(HKEY parent, const wchar_t* name)
 // after the friendly name; it goes with the entry when that is unregistered.
 HRESULT SetDevicePath(const wchar_t* instanceName)
 {
-    std::wstring path = L"CLSID\\";
-    wchar_t category[40];
-    if (!::StringFromGUID2(CLSID_VideoInputDeviceCategory, category, 40))
+    std::wstring path;
+    if (!CategoryEntryPath(CLSID_VideoInputDeviceCategory, instanceName, path))
         return E_FAIL;
-    path += category;
-    path += L"\\Instance\\";
-    path += instanceName;
     std::wstring devicePath;
     for (const char* c = kDevicePath; *c; ++c)
         devicePath += static_cast<wchar_t>(static_cast<unsigned char>(*c));
@@ -220,11 +183,6 @@ void RemoveEmptyInstanceKey()
 }
 
 }  // namespace
-
-HRESULT RemoveKeyTree(HKEY root, const wchar_t* path)
-{
-    return RemoveSubtree(root, path);
-}
 
 ComForThisCall::ComForThisCall() : m_initialised(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
 
@@ -311,6 +269,37 @@ HRESULT RegisterCaptureDevice(bool registering)
     if (SUCCEEDED(hr))
         RemoveEmptyInstanceKey();
     return hr;
+}
+
+HRESULT SaveRegisteredKeys(SavedKeys& keys)
+try {
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < g_factoryTemplateCount; ++i) {
+        const FactoryTemplateEntry& entry = g_factoryTemplates[i];
+        wchar_t id[40];
+        if (!::StringFromGUID2(*entry.clsid, id, 40))
+            return E_FAIL;
+        paths.push_back(std::wstring(L"CLSID\\") + id);
+        if (!entry.setup)
+            continue;
+        // The default category's entry (IFilterMapper2), or the older
+        // mapper's "Filter" key.
+        paths.emplace_back();
+        if (!CategoryEntryPath(CLSID_LegacyAmFilterCategory, id, paths.back()))
+            return E_FAIL;
+        paths.push_back(std::wstring(L"Filter\\") + id);
+    }
+    paths.emplace_back();
+    if (!CategoryEntryPath(CLSID_VideoInputDeviceCategory, g_factoryTemplates[0].name, paths.back()))
+        return E_FAIL;
+    for (const std::wstring& path : paths) {
+        const HRESULT hr = keys.Save(HKEY_CLASSES_ROOT, path);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+} catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
 }
 
 }  // namespace kv20x

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "module/registry_tree.h"
+
 namespace kv20x {
 
 // COM on the calling thread for the length of one registration or
@@ -33,10 +35,9 @@ HRESULT RegisterAllServers(HMODULE module, bool registering);
 // on the calling thread.
 HRESULT RegisterCaptureDevice(bool registering);
 
-// Removes root\<path> with all its subkeys, whatever their names' language.
-// A key that is not there counts as removed. A subkey that cannot be opened
-// or removed is skipped; everything else is still removed, and the first
-// failure is reported. Always ends.
-HRESULT RemoveKeyTree(HKEY root, const wchar_t* path);
+// Copies every key a registration writes (the classes, the default
+// category's filter entry, the device entry) as they are now, so that a
+// registration failing half-way can put back what was there.
+HRESULT SaveRegisteredKeys(SavedKeys& keys);
 
 }  // namespace kv20x

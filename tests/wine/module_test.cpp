@@ -9,7 +9,9 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "settings/class_ids.h"
 #include "base/module_state.h"
@@ -72,17 +74,25 @@ bool KeyExists(HKEY root, const char* key)
     return true;
 }
 
-// A key whose security descriptor denies opening and removing it; the
-// denial is lifted again when it goes, so that the test can clean up.
+// What a locked key denies everyone.
+enum class Denied {
+    Reading,  // query, enumeration and delete
+    Writing,  // setting values, making subkeys and delete
+};
+
+// A key whose security descriptor denies reading or writing it (made when it
+// is not there); the denial is lifted again when it goes, so that the test
+// can clean up.
 class LockedKey {
 public:
-    LockedKey(HKEY root, const wchar_t* path) : m_root(root), m_path(path)
+    LockedKey(HKEY root, const wchar_t* path, Denied denied = Denied::Reading) : m_root(root), m_path(path)
     {
         HKEY key = nullptr;
         ::RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
         if (key) {
-            // Everyone: denied query, enumeration and delete; everything else allowed.
-            m_locked = SetSecurity(key, L"D:(D;;0x10009;;;WD)(A;;KA;;;WD)");
+            // Everyone: denied the rights above; everything else allowed.
+            m_locked = SetSecurity(key, denied == Denied::Reading ? L"D:(D;;0x10009;;;WD)(A;;KA;;;WD)"
+                                                                  : L"D:(D;;0x10006;;;WD)(A;;KA;;;WD)");
             ::RegCloseKey(key);
         }
     }
@@ -256,6 +266,143 @@ TEST_F(Module, AnUnregisterThatFailsHalfWayStillRemovesTheDeviceEntry)
     EXPECT_EQ(unregisterServer(), S_OK) << "once nothing refuses, the rest goes too";
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kSetupPageKey));
     ::FreeLibrary(module);
+}
+
+// Every key a registration writes, in this process's view, as text: each
+// key's path, then its values (name, type, bytes) in name order, then its
+// subkeys; an absent key is marked so. Equal dumps: the keys are as they were.
+void DumpKey(const std::wstring& path, std::wstring& out)
+{
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        out += path + L" (absent)\n";
+        return;
+    }
+    out += path + L"\n";
+    std::vector<std::wstring> values;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD chars = 256;
+        BYTE data[8192];
+        DWORD bytes = sizeof data;
+        DWORD type = 0;
+        if (::RegEnumValueW(key, i, name, &chars, nullptr, &type, data, &bytes) != ERROR_SUCCESS)
+            break;
+        std::wstring line = L"  " + std::wstring(name, chars) + L" (" + std::to_wstring(type) + L") ";
+        for (DWORD b = 0; b < bytes; ++b) {
+            line += L"0123456789abcdef"[data[b] >> 4];
+            line += L"0123456789abcdef"[data[b] & 15];
+        }
+        values.push_back(line + L"\n");
+    }
+    std::sort(values.begin(), values.end());
+    for (const std::wstring& line : values)
+        out += line;
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD chars = 256;
+        if (::RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        subkeys.emplace_back(name, chars);
+    }
+    ::RegCloseKey(key);
+    std::sort(subkeys.begin(), subkeys.end());
+    for (const std::wstring& subkey : subkeys)
+        DumpKey(path + L"\\" + subkey, out);
+}
+
+std::wstring RegistrationDump()
+{
+    std::wstring out;
+    for (const wchar_t* path : {L"CLSID\\{99D56D64-7A37-4F84-BF61-98445E175985}",
+                                L"CLSID\\{CFBE4593-1111-455B-ABD7-A2A17FA00CC8}",
+                                L"CLSID\\{87869342-3548-4FDC-BA44-A0A4841CDF01}",
+                                L"CLSID\\{083863F1-70DE-11D0-BD40-00A0C911CE86}\\Instance\\"
+                                L"{99D56D64-7A37-4F84-BF61-98445E175985}",
+                                L"Filter\\{99D56D64-7A37-4F84-BF61-98445E175985}",
+                                L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance"})
+        DumpKey(path, out);
+    return out;
+}
+
+// A module's registration entry points, loaded from a file.
+struct LoadedModule {
+    explicit LoadedModule(const std::string& path) : handle(::LoadLibraryA(path.c_str()))
+    {
+        using Entry = HRESULT(STDAPICALLTYPE*)();
+        if (!handle)
+            return;
+        registerServer = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(handle, "DllRegisterServer")));
+        unregisterServer =
+            reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(handle, "DllUnregisterServer")));
+    }
+    ~LoadedModule()
+    {
+        if (handle)
+            ::FreeLibrary(handle);
+    }
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    HMODULE handle;
+    HRESULT(STDAPICALLTYPE* registerServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* unregisterServer)() = nullptr;
+};
+
+// A registration that fails at a later step leaves what the registry held
+// before: another version's registration from another folder stays whole,
+// and without one nothing is left.
+TEST_F(Module, ARegistrationThatFailsHalfWayPutsBackWhatWasThere)
+{
+    char temp[MAX_PATH];
+    ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string previousPath = std::string(temp) + "kv20x-previous-version.ax";
+    ASSERT_TRUE(::CopyFileA(ModulePath().c_str(), previousPath.c_str(), FALSE));
+    {
+        LoadedModule previous(previousPath);
+        LoadedModule current(ModulePath());
+        ASSERT_TRUE(previous.registerServer && current.registerServer && current.unregisterServer);
+        // The COM keys' step, and the last one. (The mapper's own entries
+        // cannot be denied under Wine: it deletes a locked key and makes
+        // it again.)
+        struct Step {
+            const char* what;
+            const wchar_t* key;  // denied writing
+        };
+        const Step steps[] = {
+            {"the last class", L"CLSID\\{87869342-3548-4FDC-BA44-A0A4841CDF01}"},
+            {"the device entry", L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\Quorl T5R 3.1M Camera"},
+        };
+        const std::string server = std::string(kFilterKey) + "\\InprocServer32";
+        for (const bool registeredBefore : {true, false}) {
+            for (const Step& step : steps) {
+                SCOPED_TRACE(testing::Message() << step.what << (registeredBefore ? ", over another version" : ""));
+                current.unregisterServer();
+                if (registeredBefore) {
+                    ASSERT_EQ(previous.registerServer(), S_OK);
+                }
+                {
+                    LockedKey locked(HKEY_CLASSES_ROOT, step.key, Denied::Writing);
+                    ASSERT_TRUE(locked.Locked());
+                    const std::wstring before = RegistrationDump();
+                    EXPECT_TRUE(FAILED(current.registerServer())) << "the denied step fails the registration";
+                    EXPECT_EQ(RegistrationDump(), before) << "every key is as it was";
+                }
+                if (registeredBefore) {
+                    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, server.c_str(), nullptr), previousPath);
+                    bool listed = false;
+                    FindCamera(&listed);
+                    EXPECT_TRUE(listed) << "the camera is still offered";
+                }
+                EXPECT_EQ(current.unregisterServer(), S_OK);
+            }
+        }
+        EXPECT_EQ(current.registerServer(), S_OK) << "with nothing denied, the registration goes through";
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, server.c_str(), nullptr), ModulePath());
+        EXPECT_EQ(current.unregisterServer(), S_OK);
+    }
+    ::CoFreeUnusedLibraries();
+    ::DeleteFileA(previousPath.c_str());
 }
 
 enum class ThreadKind { NoCom, SingleThreaded, MultiThreaded };

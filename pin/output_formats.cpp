@@ -96,8 +96,11 @@ HRESULT CPushPinKV20X::GetMediaType(int position, CMediaType* type)
 
 int CPushPinKV20X::SpeedForRate(const FormatCheck& check) const
 {
-    if (check.frameTime == 0)
-        return m_settings.Speed;  // no preference: the clock stays
+    // No preference, or the pace the camera runs at already (a type offered
+    // by the pin, handed back): the clock stays.
+    const std::uint8_t speed = m_settings.Speed;
+    if (check.frameTime == 0 || check.frameTime == FrameDuration100ns(check.size, speed, m_settings.ExposureTime))
+        return speed;
     return SpeedForFrameInterval(check.size, m_settings.AutoExposure != 0, m_settings.ExposureTime, check.frameTime);
 }
 
@@ -219,11 +222,17 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
         previousFormat = m_format;
         previousSpeed = m_settings.Speed;
         previousRequest = m_requestedInterval;
+        // A rate the camera runs at already is no request: the connection
+        // follows the camera's pace, whatever clock is chosen later.
+        const LONG request =
+            check.frameTime == FrameDuration100ns(check.size, static_cast<std::uint8_t>(speed), m_settings.ExposureTime)
+                ? 0
+                : static_cast<LONG>(check.frameTime);
         if (!IsConnected()) {
             m_settings.eKV20XSize = check.size;
             m_format = check.format;
             m_settings.Speed = static_cast<BYTE>(speed);
-            m_requestedInterval = static_cast<LONG>(check.frameTime);
+            m_requestedInterval = request;
             m_formatLocked = 1;
             return S_OK;
         }
@@ -250,7 +259,7 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::SetFormat(AM_MEDIA_TYPE* type)
         m_settings.eKV20XSize = check.size;
         m_format = check.format;
         m_settings.Speed = static_cast<BYTE>(speed);
-        m_requestedInterval = static_cast<LONG>(check.frameTime);
+        m_requestedInterval = request;
     }
     // Outside the state lock: the graph disconnects and connects this pin.
     HRESULT hr = graph->ReconnectEx(static_cast<IPin*>(this), &newType);

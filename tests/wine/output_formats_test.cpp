@@ -523,6 +523,32 @@ TEST_F(OutputFormats, EveryAdvertisedRateConnectsAndIsKept)
     }
 }
 
+// A type handed back as the pin offered it asks for no rate: a clock chosen
+// afterwards (the tool's --speed, the setup page) is the one that runs.
+TEST_F(OutputFormats, ATypeHandedBackAsOfferedLeavesTheClockToTheSettings)
+{
+    IAMStreamConfig* config = static_cast<IAMStreamConfig*>(pin);
+    AM_MEDIA_TYPE* offered = nullptr;
+    ASSERT_EQ(config->GetStreamCaps(1, &offered, nullptr), S_OK);
+    EXPECT_EQ(FrameTimeOf(offered), FrameDuration100ns(1, 0, 300));
+    ASSERT_EQ(config->SetFormat(offered), S_OK);
+    DeleteMediaType(offered);
+    ASSERT_EQ(PinControl()->SetSpeed(1), S_OK);
+    ASSERT_EQ(Pin()->Connect(&sink, nullptr), S_OK);
+    BYTE speed = 0;
+    PinControl()->GetSpeed(&speed);
+    EXPECT_EQ(speed, 1);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(Pin()->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(FrameTimeOf(&connected), FrameDuration100ns(1, 1, 300));
+    FreeMediaType(connected);
+    ComPtr<IAMVideoControl> video;
+    ASSERT_EQ(Filter()->QueryInterface(IID_PPV_ARGS(&video)), S_OK);
+    LONGLONG actual = 0;
+    ASSERT_EQ(video->GetCurrentActualFrameRate(Pin(), &actual), S_OK);
+    EXPECT_EQ(actual, FrameDuration100ns(1, 1, 300)) << "nothing held back";
+}
+
 // With auto exposure off, the exposure sets the shortest frame; the range
 // advertised follows it and its shortest interval is still kept.
 TEST_F(OutputFormats, AManualExposureShiftsTheRangeAndItsEndIsKept)

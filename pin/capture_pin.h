@@ -119,8 +119,8 @@ private:
     bool ConnectedGeometry(std::int32_t* width, std::int32_t* height, std::uint32_t* imageBytes) const;
 
     // The device start: S_OK; kCameraInUse when another instance holds the
-    // camera; VFW_E_NO_CAPTURE_HARDWARE when there is no camera to open;
-    // E_FAIL when it does not answer as this camera does.
+    // camera or its device refuses the open; VFW_E_NO_CAPTURE_HARDWARE when
+    // there is no camera; E_FAIL when it does not answer as this camera does.
     HRESULT OpenCamera();
     void CloseCamera();
     // Cancels the open link's reads from any thread (the stop, the pin's end).

@@ -10,7 +10,9 @@
 //
 // Locking:
 // - the filter's state lock: connection, media types, stream configuration,
-//   SetVideoSize;
+//   SetVideoSize. The worker never takes it itself, but a downstream
+//   callback in Deliver may (asking for the media type), so the stop waits
+//   for the worker without it (framework/base_filter.h);
 // - m_deviceLock: m_device while it is opened and closed (the worker is the
 //   only thread that opens and closes it), the multi-field settings, the
 //   rebuilding of the tables, and the colour, tone and flip stage of every

@@ -3,9 +3,10 @@
 // device port, in the test process, with fault injection and a log of every
 // request the module sends.
 //
-// Locking: m_mutex guards the model, the log, the frame records and the
-// ports' read queues; m_changed is signalled whenever a read may be able to
-// make progress (a control request, a cancel, a fault cleared).
+// Locking: m_mutex guards the model, the camera's configuration and hooks,
+// the log, the frame records and the ports' read queues; m_changed is
+// signalled whenever a read may be able to make progress (a control request,
+// a cancel, a fault cleared).
 
 #include <chrono>
 #include <condition_variable>

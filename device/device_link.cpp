@@ -250,20 +250,14 @@ void SetReadGeometry(DeviceLink& link, SizeMode size)
 }
 
 std::unique_ptr<DeviceLink> StartDevice(std::unique_ptr<DevicePort> port, CameraSettings& settings,
-                                        DefectTable& defects, bool* present)
+                                        DefectTable& defects)
 {
-    if (present)
-        *present = false;
     if (!port)
         return nullptr;
     std::unique_ptr<DeviceLink> link(new (std::nothrow) DeviceLink(std::move(port)));
     if (!link)
         return nullptr;
     const SizeMode size = settings.eKV20XSize;
-    if (!link->port->Open(kDevicePath))
-        return nullptr;
-    if (present)
-        *present = true;
     bool ready = OpenDevice(*link);
     if (ready) {
         SetReadGeometry(*link, size);

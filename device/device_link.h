@@ -98,13 +98,13 @@ bool LoadDefectTable(DeviceLink& link, SizeMode size, DefectTable& table);
 // Chunk and frame sizes of the bulk transfer for a size.
 void SetReadGeometry(DeviceLink& link, SizeMode size);
 
-// Device start: a fresh link on `port`, opened, programmed for the settings'
-// size, speed, exposure and gain, with the defect list loaded. Returns null,
-// having discarded the link, when it cannot be allocated, opened or
-// initialised; *present (when given) tells whether the device could at
-// least be opened.
+// Device start: a fresh link on `port`, which the caller has opened on the
+// camera's device (its open decides whether the camera is there and free),
+// programmed for the settings' size, speed, exposure and gain, with the
+// defect list loaded. Returns null, having discarded the link, when it
+// cannot be allocated or the camera does not answer as this camera does.
 std::unique_ptr<DeviceLink> StartDevice(std::unique_ptr<DevicePort> port, CameraSettings& settings,
-                                        DefectTable& defects, bool* present = nullptr);
+                                        DefectTable& defects);
 
 // Stream start: tells the camera to send frames.
 bool StartStream(DeviceLink& link);

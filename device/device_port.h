@@ -15,8 +15,21 @@ public:
 
     virtual ~DevicePort() = default;
 
-    // Opens the device for overlapped I/O; false when it cannot be opened.
-    virtual bool Open(const char* path) = 0;
+    enum class OpenResult {
+        Opened,
+        Absent,   // no such device: no camera, or no driver
+        Refused,  // the device is there but refused this open: another handle
+                  // holds it, or this process may not open it
+    };
+    // Opens the device for overlapped I/O. Sends the camera nothing.
+    virtual OpenResult Open(const char* path) = 0;
+
+    // The mandatory integrity level of the open device (a
+    // SECURITY_MANDATORY_*_RID value): processes below it cannot open it for
+    // writing. Medium, the system's default for an object without a label,
+    // unless the port knows better.
+    static constexpr std::uint32_t kMediumIntegrity = 0x2000;
+    virtual std::uint32_t IntegrityLevel() const { return kMediumIntegrity; }
 
     // A control request the camera has not answered after this long is
     // withdrawn and fails. A camera answers one in a few milliseconds; one

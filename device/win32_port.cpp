@@ -12,30 +12,59 @@
 #include <new>
 
 #include "base/handles.h"
+#include "device/integrity_label.h"
 
 namespace kv20x {
 
 namespace {
 
+// What a failed CreateFile says about the device: not there at all, or there
+// and refusing this open (held by another handle with a driver that allows
+// one, closed to this process, or failing its open), which is never "no
+// camera".
+DevicePort::OpenResult OpenFailure(DWORD error)
+{
+    constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE, which the mingw headers lack
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+    case kErrorNoSuchDevice:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+        return DevicePort::OpenResult::Absent;
+    default:  // sharing violation, access denied, busy, ...
+        return DevicePort::OpenResult::Refused;
+    }
+}
+
 class Win32DevicePort final : public DevicePort {
 public:
     ~Win32DevicePort() override = default;
 
-    bool Open(const char* path) override
+    OpenResult Open(const char* path) override
     {
         m_device.reset(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
         if (!m_device)
-            return false;
+            return OpenFailure(::GetLastError());
         for (Slot& slot : m_slots) {
             slot.event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
             if (!slot.event) {
                 m_device.reset();
-                return false;
+                return OpenResult::Refused;
             }
         }
-        return true;
+        IntegrityLabel label;
+        if (ReadIntegrityLabel(m_device.get(), &label))
+            m_integrity = label.level;
+        return OpenResult::Opened;
     }
+
+    std::uint32_t IntegrityLevel() const override { return m_integrity; }
 
     bool Control(std::uint32_t code, const void* input, std::uint32_t inputBytes, void* output,
                  std::uint32_t outputBytes, std::uint32_t* bytesReturned) override
@@ -124,6 +153,7 @@ private:
     CritSec m_cancelLock;
     bool m_cancelled = false;
     std::atomic<bool> m_unanswered{false};
+    std::uint32_t m_integrity = kMediumIntegrity;  // set by Open, on the opening thread
     Slot m_slots[kReadSlots];
     UniqueFileHandle m_device;  // declared last: closed before the slot events
 };

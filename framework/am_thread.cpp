@@ -57,7 +57,14 @@ DWORD CAMThread::CallWorker(DWORD command)
         return static_cast<DWORD>(E_FAIL);
     m_command = command;
     m_commandEvent.Set();
-    m_replyEvent.Wait();
+    // A worker can end without answering: one that returned from its body,
+    // or one the system ended at process exit before the host released its
+    // graph. Its thread handle is signalled then, and nothing will reply.
+    const HANDLE waits[2] = {m_replyEvent.Handle(), m_thread};
+    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        m_commandEvent.Reset();
+        return static_cast<DWORD>(E_FAIL);
+    }
     return m_reply;
 }
 
@@ -85,6 +92,7 @@ void CAMThread::Reply(DWORD value)
 
 void CAMThread::Close()
 {
+    AutoLock lock(m_accessLock);  // never while a CallWorker waits on the handle
     HANDLE thread = ::InterlockedExchangePointer(const_cast<HANDLE*>(&m_thread), nullptr);
     if (thread) {
         ::WaitForSingleObject(thread, INFINITE);

@@ -2,12 +2,14 @@
 // A worker thread with a one-command-at-a-time protocol between the threads
 // that change a filter's state and the worker.
 //
-// Locking: m_accessLock serialises CallWorker and Create, so at most one
-// command is in flight. The command event is manual-reset: it stays set from
-// CallWorker until the worker's Reply, which resets it before setting the
-// auto-reset reply event, so a caller never sees a reply to an earlier
+// Locking: m_accessLock serialises CallWorker, Create and Close, so at most
+// one command is in flight and the thread handle is not closed under a
+// caller that waits on it. The command event is manual-reset: it stays set
+// from CallWorker until the worker's Reply, which resets it before setting
+// the auto-reset reply event, so a caller never sees a reply to an earlier
 // command. The command event doubles as the worker's interrupt: a worker
-// waiting for anything else can wait on it too.
+// waiting for anything else can wait on it too. The worker itself never
+// takes m_accessLock.
 
 #include <windows.h>
 
@@ -42,7 +44,9 @@ public:
 
     // Starts the worker unless one is held; whether it was started.
     BOOL Create();
-    // Hands a command to the worker and waits for its reply; E_FAIL without a worker.
+    // Hands a command to the worker and waits for its reply, or for its end:
+    // E_FAIL without a worker, and from a worker that ended without
+    // answering (the system ends every other thread at process exit).
     DWORD CallWorker(DWORD command);
     // Waits for and returns the next command (worker side).
     DWORD GetRequest();

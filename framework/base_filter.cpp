@@ -81,26 +81,41 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::GetClassID(CLSID* clsid)
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::Stop()
 {
-    AutoLock lock(*m_lock);
+    AutoLock change(m_stateChangeLock);
     HRESULT result = S_OK;
-    if (m_state != State_Stopped) {
+    const auto keepFirstFailure = [&result](HRESULT hr) {
+        if (FAILED(hr) && SUCCEEDED(result))
+            result = hr;
+    };
+    {
+        AutoLock lock(*m_lock);
+        if (m_state == State_Stopped)
+            return S_OK;
         for (int i = 0; i < GetPinCount(); ++i) {
             CBasePin* pin = GetPin(i);
             if (!pin)
                 break;
-            if (pin->IsConnected()) {
-                const HRESULT hr = pin->Inactive();
-                if (FAILED(hr) && SUCCEEDED(result))
-                    result = hr;
-            }
+            if (pin->IsConnected())
+                keepFirstFailure(pin->Inactive());
         }
     }
+    // Whatever Inactive answered: a streaming thread left running would keep
+    // what it holds for ever. The connections cannot change meanwhile: the
+    // filter is not stopped yet.
+    for (int i = 0; i < GetPinCount(); ++i) {
+        CBasePin* pin = GetPin(i);
+        if (!pin)
+            break;
+        keepFirstFailure(pin->FinishInactive());
+    }
+    AutoLock lock(*m_lock);
     m_state = State_Stopped;
     return result;
 }
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::Pause()
 {
+    AutoLock change(m_stateChangeLock);
     AutoLock lock(*m_lock);
     if (m_state == State_Stopped) {
         for (int i = 0; i < GetPinCount(); ++i) {
@@ -120,6 +135,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause()
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::Run(REFERENCE_TIME start)
 {
+    AutoLock change(m_stateChangeLock);
     AutoLock lock(*m_lock);
     m_startTime = start;
     if (m_state == State_Stopped) {

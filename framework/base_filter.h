@@ -6,6 +6,16 @@
 // pins) guards the state, the clock, the graph and name, the pin array and
 // every pin's connection. The graph calls the filter and its pins from its
 // own threads.
+//
+// m_stateChangeLock makes Stop, Pause and Run one at a time; it is taken
+// before the filter lock and never by a streaming thread. Stop holds the
+// filter lock only while it tells the pins to stop (Inactive), then waits
+// for their streaming threads with the filter lock released
+// (FinishInactive): a streaming thread may take the filter lock on its way
+// out, as the callbacks of downstream filters do when they ask the pin for
+// its media type while the graph stops. The state stays paused or running
+// until the streaming threads have ended, so nothing that needs a stopped
+// filter (connecting, disconnecting) runs meanwhile.
 
 #include "framework/platform.h"
 
@@ -76,6 +86,7 @@ protected:
     REFERENCE_TIME m_startTime = 0;
     CLSID m_clsid;
     CritSec* m_lock;
+    CritSec m_stateChangeLock;
     std::unique_ptr<wchar_t[]> m_name;
     IFilterGraph* m_graph = nullptr;     // not held: the graph holds the filter
     IMediaEventSink* m_sink = nullptr;   // not held, for the same reason

@@ -31,7 +31,12 @@ public:
 
     virtual LONG GetMediaTypeVersion();
     virtual HRESULT Active();
+    // The stop, in two halves. Inactive runs under the filter lock and must
+    // not wait for a thread that may take it; FinishInactive follows, for
+    // every pin whatever Inactive answered, with the filter lock released,
+    // and waits for what the pin's threads still do (see base_filter.h).
     virtual HRESULT Inactive();
+    virtual HRESULT FinishInactive() { return S_OK; }
     virtual HRESULT Run(REFERENCE_TIME start);
     virtual HRESULT CheckMediaType(const CMediaType* type) = 0;
     virtual HRESULT SetMediaType(const CMediaType* type);

@@ -106,19 +106,22 @@ HRESULT CSourceStream::Inactive()
     AutoLock lock(*m_source->pStateLock());
     if (!IsConnected())
         return S_OK;
-    HRESULT hr = CBaseOutputPin::Inactive();
-    if (FAILED(hr))
-        return hr;
-    if (ThreadExists()) {
-        hr = static_cast<HRESULT>(CallWorker(CMD_STOP));
-        if (FAILED(hr))
-            return hr;
-        hr = static_cast<HRESULT>(CallWorker(CMD_EXIT));
-        if (FAILED(hr))
-            return hr;
-        Close();
-    }
-    return S_OK;
+    // Decommitting wakes a worker that waits for a free sample; the worker
+    // itself is stopped by FinishInactive, without the state lock.
+    return CBaseOutputPin::Inactive();
+}
+
+HRESULT CSourceStream::FinishInactive()
+{
+    if (!ThreadExists())
+        return S_OK;
+    // Stop, then exit, whatever the first answers: the exit is what makes the
+    // worker close the device and end, and a worker that has ended answers
+    // neither (CallWorker then returns at once).
+    const auto stopped = static_cast<HRESULT>(CallWorker(CMD_STOP));
+    const auto exited = static_cast<HRESULT>(CallWorker(CMD_EXIT));
+    Close();
+    return FAILED(stopped) ? stopped : exited;
 }
 
 DWORD CSourceStream::ThreadProc()

@@ -3,9 +3,12 @@
 // samples. A subclass fills the samples and may replace the frame loop and
 // the per-thread hooks.
 //
-// Locking: Active and Inactive run under the filter's state lock and talk to
-// the worker through CAMThread's one-command protocol. The worker runs the
-// frame loop without the state lock.
+// Locking: Active and Inactive run under the filter's state lock; Active
+// talks to the worker through CAMThread's one-command protocol before the
+// frame loop starts. The worker runs the frame loop without the state lock,
+// but what it calls downstream may take it (a callback asking the pin for
+// its media type), so the stop waits for the worker in FinishInactive,
+// after the state lock was given up (base_filter.h).
 
 #include "framework/am_thread.h"
 #include "framework/base_pin.h"
@@ -37,6 +40,7 @@ public:
 
     HRESULT Active() override;
     HRESULT Inactive() override;
+    HRESULT FinishInactive() override;
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT GetMediaType(int position, CMediaType* type) override;
     HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;

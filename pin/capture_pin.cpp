@@ -106,21 +106,25 @@ HRESULT STDMETHODCALLTYPE CPushPinKV20X::Notify(IBaseFilter*, Quality)
 HRESULT CPushPinKV20X::OpenCamera()
 {
     CloseCamera();
+    std::unique_ptr<DevicePort> port = OpenCameraPort();
+    if (!port)
+        return E_OUTOFMEMORY;
     // Another instance streaming from the camera keeps it: this one sends
-    // it nothing at all.
-    const HRESULT claimed = m_claim.Acquire(kDevicePath);
-    if (FAILED(claimed))
-        return claimed;
-    bool present = false;
+    // it nothing at all (opening the device is no request to the camera).
+    switch (OpenAndClaim(*port, kDevicePath, m_claim)) {
+    case CameraAccess::Absent: return VFW_E_NO_CAPTURE_HARDWARE;
+    case CameraAccess::InUse: return kCameraInUse;
+    case CameraAccess::Opened: break;
+    }
     {
         AutoLock lock(m_deviceLock);
-        std::unique_ptr<DeviceLink> link = StartDevice(OpenCameraPort(), m_settings, m_defectTable, &present);
+        std::unique_ptr<DeviceLink> link = StartDevice(std::move(port), m_settings, m_defectTable);
         AutoLock pointer(m_linkLock);
         m_device = std::move(link);
     }
     if (!m_device) {
         m_claim.Release();
-        return present ? E_FAIL : VFW_E_NO_CAPTURE_HARDWARE;
+        return E_FAIL;
     }
     if (m_multiProcessor)
         StartCapture();

@@ -10,7 +10,9 @@
 //
 // Locking:
 // - the filter's state lock: connection, media types, stream configuration,
-//   SetVideoSize;
+//   SetVideoSize. The worker never takes it itself, but a downstream
+//   callback in Deliver may (asking for the media type), so the stop waits
+//   for the worker without it (framework/base_filter.h);
 // - m_deviceLock: m_device while it is opened and closed (the worker is the
 //   only thread that opens and closes it), the multi-field settings, the
 //   rebuilding of the tables, and the colour, tone and flip stage of every
@@ -134,8 +136,8 @@ private:
     bool ConnectedPicture(PictureFormat* format, SizeMode* size) const;
 
     // The device start: S_OK; kCameraInUse when another instance holds the
-    // camera; VFW_E_NO_CAPTURE_HARDWARE when there is no camera to open;
-    // E_FAIL when it does not answer as this camera does.
+    // camera or its device refuses the open; VFW_E_NO_CAPTURE_HARDWARE when
+    // there is no camera; E_FAIL when it does not answer as this camera does.
     HRESULT OpenCamera();
     void CloseCamera();
     // Cancels the open link's reads from any thread (the stop, the pin's end).

@@ -17,7 +17,10 @@ protected:
     std::unique_ptr<DeviceLink> Start()
     {
         camera->ClearLog();
-        return StartDevice(camera->CreatePort(), settings, defects);
+        auto port = camera->CreatePort();
+        if (port->Open(kDevicePath) != DevicePort::OpenResult::Opened)
+            return nullptr;
+        return StartDevice(std::move(port), settings, defects);
     }
     Words LogWords() const { return DescribeLog(camera->Log()); }
 

@@ -22,7 +22,7 @@ public:
     };
     explicit ScriptedPort(std::vector<Transfer> script) : m_script(std::move(script)) {}
 
-    bool Open(const char*) override { return true; }
+    OpenResult Open(const char*) override { return OpenResult::Opened; }
     bool Control(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t, std::uint32_t*) override
     {
         return true;
@@ -197,7 +197,9 @@ protected:
     std::unique_ptr<DeviceLink> StartStreaming(SizeMode size)
     {
         settings.eKV20XSize = size;
-        auto link = StartDevice(camera->CreatePort(), settings, defects);
+        auto port = camera->CreatePort();
+        EXPECT_EQ(port->Open(kDevicePath), DevicePort::OpenResult::Opened);
+        auto link = StartDevice(std::move(port), settings, defects);
         EXPECT_TRUE(link);
         if (link) {
             EXPECT_TRUE(StartStream(*link));

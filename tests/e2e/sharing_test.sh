@@ -3,8 +3,9 @@
 # both bitnesses (the Windows ffmpeg and kv20x-capture) on the simulated
 # driver. A second application is refused at once, sends the camera nothing,
 # and leaves the first one's recording whole; a killed application leaves
-# the camera free; with no camera at all, listing works and every client
-# ends promptly with "not connected".
+# the camera free; a process that cannot open the camera and holds an object
+# of the claim's name keeps it from no one; with no camera at all, listing
+# works and every client ends promptly with "not connected".
 #   sharing_test.sh <32-bit build tree> <64-bit build tree>
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -105,6 +106,26 @@ capture x86 "$work/after.txt" --frames 10 --output none
 status=$?
 cat "$work/after.txt"
 expect "the next one streams (exit $status)" test "$status" -eq 0
+
+for kind in low closed; do
+  echo "== a process that cannot open the camera holds an object of the claim's name ($kind): the camera streams"
+  cd "$work"
+  "$WINE64" "$x64/tests/claim_squatter.exe" "$kind" >"$work/squatter-$kind.txt" 2>&1 </dev/null &
+  squatter=$!
+  cd - >/dev/null
+  for _ in $(seq 1 100); do
+    contains "$work/squatter-$kind.txt" holding && break
+    sleep 0.2
+  done
+  expect "the squatter holds it" contains "$work/squatter-$kind.txt" holding
+  for arch in x86 x64; do
+    capture "$arch" "$work/squatted-$kind-$arch.txt" --frames 10 --output none
+    status=$?
+    expect "kv20x-capture ($arch) records all the same (exit $status)" test "$status" -eq 0
+  done
+  kill -9 "$squatter"
+  wait "$squatter" 2>/dev/null
+done
 
 echo "== no camera: listing works, and every client ends at once"
 wine_quiet camera_driver remove

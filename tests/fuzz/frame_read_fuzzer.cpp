@@ -20,7 +20,7 @@ using kv20x::DevicePort;
 class ScriptedPort final : public DevicePort {
 public:
     explicit ScriptedPort(kv20x::fuzz::Input& input) : m_input(input) {}
-    bool Open(const char*) override { return true; }
+    OpenResult Open(const char*) override { return OpenResult::Opened; }
     bool Control(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t, std::uint32_t* returned) override
     {
         *returned = 0;

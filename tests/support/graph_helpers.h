@@ -14,7 +14,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kv20x::test {
@@ -24,6 +26,26 @@ using Microsoft::WRL::ComPtr;
 using tools::FindPin;
 using tools::kClsidNullRenderer;
 using tools::kClsidSampleGrabber;
+
+// Runs `action` on a thread of its own and waits up to 10 s for it. A
+// deadlock can neither be undone nor left to hang the run: the process ends
+// with the failure printed.
+template <class Action>
+void MustFinish(Action action, const char* what)
+{
+    const HANDLE done = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread runner([&] {
+        action();
+        ::SetEvent(done);
+    });
+    if (::WaitForSingleObject(done, 10000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "FAILED: %s did not finish within 10 s: a deadlock\n", what);
+        std::fflush(nullptr);
+        ::TerminateProcess(::GetCurrentProcess(), 3);
+    }
+    runner.join();
+    ::CloseHandle(done);
+}
 
 class ComApartment {
 public:

@@ -37,7 +37,7 @@ void RefuseCaptureThreads(bool refuse)
 // No camera chosen: a port that never opens, as on a machine without one.
 class MissingPort final : public DevicePort {
 public:
-    bool Open(const char*) override { return false; }
+    OpenResult Open(const char*) override { return OpenResult::Absent; }
     bool Control(std::uint32_t, const void*, std::uint32_t, void*, std::uint32_t, std::uint32_t*) override
     {
         return false;

@@ -1,7 +1,9 @@
 #pragma once
 // An input pin written in the test, for what Wine's own filters cannot
-// show: it counts end-of-stream notices, can refuse samples, and can hand
-// out an allocator whose buffers are smaller or larger than it claims.
+// show: it counts end-of-stream notices, can refuse samples, runs a callback
+// of the test's on the streaming thread for every sample, and can hand out
+// an allocator whose buffers are smaller or larger than it claims, or whose
+// Decommit fails or tells the test.
 
 #include <windows.h>
 #include <dshow.h>
@@ -12,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -19,11 +22,20 @@ namespace kv20x::test {
 
 using Microsoft::WRL::ComPtr;
 
-// An allocator that reports the buffer size asked for but makes its buffers
-// `shortBy` bytes smaller (larger, when it is negative).
-class ShortAllocator final : public IMemAllocator {
+// What the test changes of its allocator's Decommit, while it lives: a
+// call first (on the thread that stops the graph), and a failure answered
+// without decommitting.
+struct DecommitKnobs {
+    std::function<void()> onDecommit;  // set while the graph is stopped
+    std::atomic<HRESULT> result{S_OK};
+};
+
+// The memory allocator with the test's changes: it reports the buffer size
+// asked for but makes its buffers `shortBy` bytes smaller (larger, when it
+// is negative); its Decommit follows the knobs.
+class TestAllocator final : public IMemAllocator {
 public:
-    explicit ShortAllocator(long shortBy) : m_shortBy(shortBy)
+    TestAllocator(long shortBy, const DecommitKnobs& knobs) : m_shortBy(shortBy), m_knobs(knobs)
     {
         ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                            reinterpret_cast<void**>(m_real.GetAddressOf()));
@@ -56,7 +68,13 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* props) override { return m_real->GetProperties(props); }
     HRESULT STDMETHODCALLTYPE Commit() override { return m_real->Commit(); }
-    HRESULT STDMETHODCALLTYPE Decommit() override { return m_real->Decommit(); }
+    HRESULT STDMETHODCALLTYPE Decommit() override
+    {
+        if (m_knobs.onDecommit)
+            m_knobs.onDecommit();
+        const HRESULT refused = m_knobs.result;
+        return FAILED(refused) ? refused : m_real->Decommit();
+    }
     HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop,
                                         DWORD flags) override
     {
@@ -67,6 +85,7 @@ public:
 private:
     std::atomic<ULONG> m_refs{1};
     long m_shortBy;
+    const DecommitKnobs& m_knobs;  // the sink's, which outlives the connection
     ComPtr<IMemAllocator> m_real;
 };
 
@@ -86,10 +105,11 @@ public:
         return S_OK;
     }
 
+    // Set before the connection: the allocator is chosen then.
     HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override
     {
-        if (shortBy != 0) {
-            *allocator = new ShortAllocator(shortBy);
+        if (shortBy != 0 || ownAllocator) {
+            *allocator = new TestAllocator(shortBy, decommit);
             return S_OK;
         }
         return StackInputPin::GetAllocator(allocator);
@@ -100,6 +120,8 @@ public:
         // test cannot hang the run.
         if (holdFirstReceive && ReceivedCount() == 0)
             ::WaitForSingleObject(holdFirstReceive, 10000);
+        if (onReceive)
+            onReceive();
         Received r{};
         sample->GetTime(&r.start, &r.stop);
         r.length = sample->GetActualDataLength();
@@ -132,6 +154,9 @@ public:
     std::atomic<int> endOfStream{0};
     std::atomic<HRESULT> receiveResult{S_OK};
     long shortBy = 0;
+    bool ownAllocator = false;  // the TestAllocator even with shortBy 0
+    DecommitKnobs decommit;
+    std::function<void()> onReceive;  // on the streaming thread, set while stopped
     size_t keepData = 0;
     HANDLE holdFirstReceive = nullptr;  // not owned
 

@@ -66,6 +66,10 @@ public:
 
     HRESULT FillBuffer(IMediaSample* sample) override
     {
+        if (fillGate) {
+            ::SetEvent(filling);
+            ::WaitForSingleObject(fillGate, INFINITE);
+        }
         const int n = frames++;
         if (frameLimit >= 0 && n >= frameLimit)
             return failAtLimit;
@@ -136,11 +140,24 @@ public:
     std::atomic<int> checkCalls{0};
     HRESULT inactiveFailure = S_OK;
     std::atomic<bool> refuseThread{false};  // the worker thread cannot be started
+    // While set, FillBuffer signals `filling` and waits for `fillGate`.
+    HANDLE fillGate = nullptr;  // not owned
+    HANDLE filling = nullptr;   // not owned
+    // The last worker thread started (a handle of the test's own).
+    HANDLE Worker() const { return m_worker.get(); }
 
 protected:
     HANDLE StartThread(LPTHREAD_START_ROUTINE procedure, LPVOID parameter) override
     {
-        return refuseThread ? nullptr : CSourceStream::StartThread(procedure, parameter);
+        if (refuseThread)
+            return nullptr;
+        const HANDLE thread = CSourceStream::StartThread(procedure, parameter);
+        HANDLE copy = nullptr;
+        if (thread)
+            ::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), &copy, 0, FALSE,
+                              DUPLICATE_SAME_ACCESS);
+        m_worker.reset(copy);
+        return thread;
     }
 
 private:
@@ -151,6 +168,7 @@ private:
     }
     std::mutex m_eventsLock;
     std::vector<std::string> m_events;
+    UniqueHandle m_worker;
 };
 
 class TestSource final : public CSource {

@@ -2,8 +2,10 @@
 // Filter Graph: pictures, sample times, both modes, and every way a stream
 // can end.
 
+#include <atomic>
 #include <thread>
 
+#include "device/device_link.h"
 #include "support/pin_fixture.h"
 
 namespace kv20x::test {
@@ -420,6 +422,79 @@ TEST_P(CapturePin, ReleasingAStreamingFilterStopsItCleanly)
     // The host drops its last reference without stopping.
     ReleaseEverything();
     EXPECT_FALSE(camera->Streaming());
+}
+
+// Clients with sample callbacks ask the pin for its media type and format on
+// the streaming thread, also while the graph stops. Here the callback waits
+// until the stop has decommitted the allocator (which the stop does under
+// the filter's state lock) before it asks: a stop that went on to wait for
+// the worker under that lock would never end.
+TEST_P(CapturePin, AStopEndsWhileASampleCallbackAsksForTheMediaType)
+{
+    UniqueHandle decommitted(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle inCallback(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> armed{false};
+    std::atomic<int> answered{0}, failed{0};
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(Pin()->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(config.GetAddressOf())), S_OK);
+    sink.ownAllocator = true;
+    sink.decommit.onDecommit = [&decommitted] { ::SetEvent(decommitted.get()); };
+    sink.onReceive = [&] {
+        if (armed.exchange(false)) {
+            ::SetEvent(inCallback.get());
+            ::WaitForSingleObject(decommitted.get(), 10000);
+        }
+        AM_MEDIA_TYPE connection{};
+        const HRESULT connected = Pin()->ConnectionMediaType(&connection);
+        FreeMediaType(connection);
+        AM_MEDIA_TYPE* format = nullptr;
+        const HRESULT formatted = config->GetFormat(&format);
+        DeleteMediaType(format);
+        ++(connected == S_OK && formatted == S_OK ? answered : failed);
+    };
+    ConnectToSink();
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        ::ResetEvent(decommitted.get());
+        ::ResetEvent(inCallback.get());
+        armed = true;
+        ASSERT_TRUE(SUCCEEDED(sinkGraph.control->Run()));
+        ASSERT_EQ(::WaitForSingleObject(inCallback.get(), 10000), WAIT_OBJECT_0);
+        HRESULT stopped = E_UNEXPECTED;
+        MustFinish([&] { stopped = sinkGraph.control->Stop(); }, "Stop during a sample callback");
+        EXPECT_EQ(stopped, S_OK);
+        EXPECT_FALSE(pin->ThreadExists());
+    }
+    EXPECT_EQ(failed, 0);
+    EXPECT_GE(answered, 5);
+    sink.onReceive = nullptr;
+    sink.decommit.onDecommit = nullptr;
+}
+
+// An allocator whose Decommit fails at the stop: the stop says so, and the
+// worker ends all the same, closing the camera and giving the claim back, so
+// that the next start streams.
+TEST_P(CapturePin, AFailingDecommitStillEndsTheWorkerAndFreesTheCamera)
+{
+    sink.ownAllocator = true;
+    ConnectToSink();
+    ASSERT_EQ(Filter()->Run(0), S_OK);
+    EXPECT_TRUE(sink.WaitForSamples(2));
+    sink.decommit.result = E_ABORT;
+    EXPECT_EQ(Filter()->Stop(), E_ABORT);
+    sink.decommit.result = S_OK;
+    EXPECT_FALSE(pin->ThreadExists()) << "the worker ended";
+    EXPECT_EQ(camera->OpenPorts(), 0) << "the camera was closed";
+    HRESULT claimed = E_UNEXPECTED;
+    std::thread([&claimed] {
+        CameraClaim next;
+        claimed = next.Acquire(kDevicePath, DevicePort::kMediumIntegrity);
+    }).join();
+    EXPECT_EQ(claimed, S_OK) << "the claim was given back";
+    const size_t before = sink.ReceivedCount();
+    EXPECT_EQ(Filter()->Run(0), S_OK) << "the next start";
+    EXPECT_TRUE(sink.WaitForSamples(before + 2));
+    EXPECT_EQ(Filter()->Stop(), S_OK);
 }
 
 // With a second processor but no thread to be had, frames are read on the

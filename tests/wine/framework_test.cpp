@@ -403,6 +403,44 @@ public:
     }
 };
 
+// A worker that ends without answering anything, as every thread but one
+// does when the process exits before the host releases its graph.
+class VanishingWorker final : public CAMThread {
+public:
+    DWORD ThreadProc() override { return 0; }
+};
+
+TEST(AMThread, ACommandToAWorkerThatHasEndedFailsInsteadOfWaiting)
+{
+    VanishingWorker worker;
+    ASSERT_TRUE(worker.Create());
+    DWORD answer = 0;
+    MustFinish([&] { answer = worker.CallWorker(CSourceStream::CMD_STOP); }, "CallWorker");
+    EXPECT_EQ(static_cast<HRESULT>(answer), E_FAIL);
+    EXPECT_EQ(::WaitForSingleObject(worker.GetRequestHandle(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "no command is left waiting";
+    worker.Close();
+    EXPECT_FALSE(worker.ThreadExists());
+}
+
+// The system ended the worker in the middle of a frame (process exit); the
+// host then releases its graph, which stops the filter.
+TEST_F(FrameworkTest, AGraphReleasedAfterItsWorkerWasEndedLetsGo)
+{
+    UniqueHandle filling(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle never(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    pin->filling = filling.get();
+    pin->fillGate = never.get();
+    BuildAndConnect();
+    ASSERT_TRUE(SUCCEEDED(graph.control->Run()));
+    ASSERT_EQ(::WaitForSingleObject(filling.get(), 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(::TerminateThread(pin->Worker(), 0));
+    ASSERT_EQ(::WaitForSingleObject(pin->Worker(), 10000), WAIT_OBJECT_0);
+    MustFinish([this] { graph.Release(); }, "releasing the graph");
+    EXPECT_FALSE(pin->ThreadExists());
+    pin->fillGate = nullptr;
+}
+
 TEST(AMThread, CheckRequestReportsAWaitingCommandWithoutAnOutPointer)
 {
     CheckingWorker worker;

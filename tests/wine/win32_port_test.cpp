@@ -34,20 +34,43 @@ private:
     std::string m_path;
 };
 
-TEST(Win32Port, MissingDeviceFailsTheStartAtOnce)
+// What a failed open says: a device that is not there is "no camera"; one
+// that is there but refuses this open (held without sharing, or closed to
+// this process) never is. Files stand in for devices the test cannot make.
+TEST(Win32Port, OpenTellsAnAbsentDeviceFromOneThatRefuses)
 {
-    CameraSettings settings;
-    DefectTable defects;
-    const DWORD before = ::GetTickCount();
-    EXPECT_FALSE(StartDevice(CreateWin32DevicePort(), settings, defects));
-    // No programming sequence ran: its waits alone would take 600 ms.
-    EXPECT_LT(::GetTickCount() - before, 500u);
+    const ScratchFile held(std::vector<std::uint8_t>(16));
+    const HANDLE holder = ::CreateFileA(held.path(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    char folder[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, folder);
+    const std::string missingFolder = std::string(folder) + "kv20x-no-such-folder\\device";
+    const struct {
+        const char* what;
+        const char* path;
+        DevicePort::OpenResult expected;
+    } cases[] = {
+        {"the camera's device with no driver", kDevicePath, DevicePort::OpenResult::Absent},
+        {"a device name nothing serves", "\\\\.\\vx41k-9", DevicePort::OpenResult::Absent},
+        {"a path through a folder that is not there", missingFolder.c_str(), DevicePort::OpenResult::Absent},
+        {"a file another handle holds without sharing", held.path(), DevicePort::OpenResult::Refused},
+        {"a folder, which cannot be opened as a device", folder, DevicePort::OpenResult::Refused},
+    };
+    for (const auto& c : cases) {
+        const DWORD before = ::GetTickCount();
+        EXPECT_EQ(CreateWin32DevicePort()->Open(c.path), c.expected) << c.what;
+        EXPECT_LT(::GetTickCount() - before, 500u) << c.what << ": answered at once";
+    }
+    ::CloseHandle(holder);
+    auto port = CreateWin32DevicePort();
+    EXPECT_EQ(port->Open(held.path()), DevicePort::OpenResult::Opened) << "free again";
+    EXPECT_EQ(port->IntegrityLevel(), DevicePort::kMediumIntegrity) << "an object without a label is medium";
 }
 
 TEST(Win32Port, OpenFailsOnAPathThatIsNotThere)
 {
     auto port = CreateWin32DevicePort();
-    EXPECT_FALSE(port->Open("\\\\.\\vx41k-9"));
+    EXPECT_EQ(port->Open("\\\\.\\vx41k-9"), DevicePort::OpenResult::Absent);
     std::uint32_t transferred = 7;
     std::uint8_t buffer[16];
     port->QueueRead(0, buffer, sizeof buffer);
@@ -62,7 +85,7 @@ TEST(Win32Port, OverlappedReadsCompleteIntoTheirSlots)
         content[i] = static_cast<std::uint8_t>(i * 7);
     ScratchFile file(content);
     auto port = CreateWin32DevicePort();
-    ASSERT_TRUE(port->Open(file.path()));
+    ASSERT_EQ(port->Open(file.path()), DevicePort::OpenResult::Opened);
     std::vector<std::uint8_t> buffers[DevicePort::kReadSlots];
     for (int slot = 0; slot < DevicePort::kReadSlots; ++slot) {
         buffers[slot].assign(1024, 0);
@@ -81,7 +104,7 @@ TEST(Win32Port, CancellationFailsEveryLaterRead)
 {
     ScratchFile file(std::vector<std::uint8_t>(64, 1));
     auto port = CreateWin32DevicePort();
-    ASSERT_TRUE(port->Open(file.path()));
+    ASSERT_EQ(port->Open(file.path()), DevicePort::OpenResult::Opened);
     port->CancelReads();
     std::uint8_t buffer[64];
     EXPECT_FALSE(port->QueueRead(0, buffer, sizeof buffer));
@@ -93,7 +116,7 @@ TEST(Win32Port, ControlRequestOnSomethingThatIsNoCameraFails)
 {
     ScratchFile file(std::vector<std::uint8_t>(8, 0));
     auto port = CreateWin32DevicePort();
-    ASSERT_TRUE(port->Open(file.path()));
+    ASSERT_EQ(port->Open(file.path()), DevicePort::OpenResult::Opened);
     const ControlRequestBlock block = MakeControlRequestBlock(true, kRequestReadChipVersion, 0, 0);
     std::uint8_t reply[3] = {};
     std::uint32_t returned = 99;

@@ -18,18 +18,34 @@ public:
         }
     }
 
-    bool Open(const char*) override
+    OpenResult Open(const char*) override
+    {
+        OpenResult result = OpenResult::Opened;
+        std::function<void(OpenResult)> onOpen;
+        {
+            std::lock_guard lock(m_camera->m_mutex);
+            if (m_camera->m_missing)
+                result = OpenResult::Absent;
+            else if (m_open || (m_camera->m_singleHandle && m_camera->m_openPorts > 0))
+                result = OpenResult::Refused;
+            LogEntry entry{LogKind::Open};
+            entry.ok = result == OpenResult::Opened;
+            m_camera->m_log.push_back(entry);
+            if (entry.ok) {
+                m_open = true;
+                ++m_camera->m_openPorts;
+            }
+            onOpen = m_camera->m_onOpen;
+        }
+        if (onOpen)
+            onOpen(result);
+        return result;
+    }
+
+    std::uint32_t IntegrityLevel() const override
     {
         std::lock_guard lock(m_camera->m_mutex);
-        const bool ok = !m_camera->m_missing && !m_open;
-        LogEntry entry{LogKind::Open};
-        entry.ok = ok;
-        m_camera->m_log.push_back(entry);
-        if (ok) {
-            m_open = true;
-            ++m_camera->m_openPorts;
-        }
-        return ok;
+        return m_camera->m_integrityLevel;
     }
 
     bool Control(std::uint32_t code, const void* input, std::uint32_t inputBytes, void* output,
@@ -246,6 +262,24 @@ void SimulatedCamera::SetMissing(bool missing)
 {
     std::lock_guard lock(m_mutex);
     m_missing = missing;
+}
+
+void SimulatedCamera::SetSingleHandle(bool single)
+{
+    std::lock_guard lock(m_mutex);
+    m_singleHandle = single;
+}
+
+void SimulatedCamera::SetIntegrityLevel(uint32_t level)
+{
+    std::lock_guard lock(m_mutex);
+    m_integrityLevel = level;
+}
+
+void SimulatedCamera::OnOpen(std::function<void(kv20x::DevicePort::OpenResult)> callback)
+{
+    std::lock_guard lock(m_mutex);
+    m_onOpen = std::move(callback);
 }
 
 void SimulatedCamera::SetChipVersion(uint16_t version)

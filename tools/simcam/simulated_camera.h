@@ -3,9 +3,10 @@
 // device port, in the test process, with fault injection and a log of every
 // request the module sends.
 //
-// Locking: m_mutex guards the model, the log, the frame records and the
-// ports' read queues; m_changed is signalled whenever a read may be able to
-// make progress (a control request, a cancel, a fault cleared).
+// Locking: m_mutex guards the model, the camera's configuration and hooks,
+// the log, the frame records and the ports' read queues; m_changed is
+// signalled whenever a read may be able to make progress (a control request,
+// a cancel, a fault cleared).
 
 #include <chrono>
 #include <condition_variable>
@@ -59,6 +60,11 @@ public:
     void SetPacing(Pacing pacing);
     void SetRealDelays(bool real);  // sleep through the programming waits
     void SetMissing(bool missing);  // the device cannot be opened
+    // A driver that admits one handle at a time: an open while another port
+    // is open is refused, as it is while a killed holder's handle lingers.
+    void SetSingleHandle(bool single);
+    // The integrity level the ports report for the device (medium unless set).
+    void SetIntegrityLevel(uint32_t level);
     void SetChipVersion(uint16_t version);
     void SetFaults(uint32_t flags);  // FaultFlags
     void SetStreamControlFailMask(uint32_t mask);
@@ -70,6 +76,8 @@ public:
     // Called, under the camera's lock, each time a control request starts
     // waiting for an answer that does not come (kFaultHangControl).
     void OnControlHeld(std::function<void()> callback);
+    // Called, outside the camera's lock, after each open with its outcome.
+    void OnOpen(std::function<void(kv20x::DevicePort::OpenResult)> callback);
     // Called, outside the camera's lock, at each of the programming waits
     // (DevicePort::Delay): a test can hold a device start there.
     void OnDelay(std::function<void()> callback);
@@ -102,6 +110,8 @@ private:
     Pacing m_pacing = Pacing::Immediate;
     bool m_realDelays = false;
     bool m_missing = false;
+    bool m_singleHandle = false;
+    uint32_t m_integrityLevel = kv20x::DevicePort::kMediumIntegrity;
     uint64_t m_virtualUs = 0;
     std::vector<LogEntry> m_log;
     std::vector<FrameInfo> m_frames;
@@ -109,6 +119,7 @@ private:
     std::function<void()> m_onReadFailure;
     std::function<void()> m_onControlHeld;
     std::function<void()> m_onDelay;
+    std::function<void(kv20x::DevicePort::OpenResult)> m_onOpen;
 };
 
 }  // namespace simcam

@@ -176,14 +176,14 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
     }
 }
 
-// A piece of a row after the colour stage, as three planes in output order,
-// for the formats that combine neighbouring pixels.
-constexpr std::int32_t kChunk = 64;
+// A piece of a row after the colour stage, as three planes in output
+// order, for the formats that combine neighbouring pixels.
+constexpr std::int32_t kChunk = 128;
 
 struct Chunk {
-    std::uint8_t blue[kChunk];
-    std::uint8_t green[kChunk];
-    std::uint8_t red[kChunk];
+    alignas(16) std::uint8_t blue[kChunk];
+    alignas(16) std::uint8_t green[kChunk];
+    alignas(16) std::uint8_t red[kChunk];
 };
 
 void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Chunk& chunk)
@@ -199,12 +199,35 @@ void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t 
                });
 }
 
-// The pixels of a chunk to Y, and its pairs (with the other row's, for
-// 4:2:0) to their averages' U and V. Plain loops the compiler can vectorise.
-void ChunkLuma(const Chunk& c, std::int32_t n, std::uint8_t* y)
+// The colour rule (picture_format.h) in plain loops the compiler can
+// vectorise: Y of pixel i; the U or V sum of the pixel pair at i, plus a
+// bias, in 0..65535 so that 16-bit arithmetic holds it whole. A pair's U or
+// V is its sum with bias 128 + 128 x 256 shifted down by 8; a 2 x 2 block's,
+// the two rows' sums with biases of that and one less, added, plus one,
+// shifted down by 9.
+constexpr std::uint16_t kPairBias = 128 + 128 * 256;
+
+inline std::uint8_t Luma(const Chunk& c, std::int32_t i)
 {
-    for (std::int32_t i = 0; i < n; ++i)
-        y[i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
+    return static_cast<std::uint8_t>(
+        static_cast<std::uint16_t>(66 * c.red[i] + 129 * c.green[i] + 25 * c.blue[i] + 128 + 16 * 256) >> 8);
+}
+
+inline std::uint16_t PairU(const Chunk& c, std::int32_t i, std::uint16_t bias)
+{
+    return static_cast<std::uint16_t>(56 * (c.blue[i] + c.blue[i + 1]) + bias - 19 * (c.red[i] + c.red[i + 1]) -
+                                      37 * (c.green[i] + c.green[i + 1]));
+}
+
+inline std::uint16_t PairV(const Chunk& c, std::int32_t i, std::uint16_t bias)
+{
+    return static_cast<std::uint16_t>(56 * (c.red[i] + c.red[i + 1]) + bias - 47 * (c.green[i] + c.green[i + 1]) -
+                                      9 * (c.blue[i] + c.blue[i + 1]));
+}
+
+inline std::uint8_t BlockChroma(std::uint16_t top, std::uint16_t bottom)
+{
+    return static_cast<std::uint8_t>((static_cast<std::uint32_t>(top) + bottom + 1) >> 9);
 }
 
 void FinishRowPlain(const FinishPlan& plan, const FinishRowArgs& row) { FinishSpanPlain(plan, row, 0, row.width); }
@@ -219,19 +242,18 @@ void FinishPairPlain(const FinishPlan& plan, const FinishPairArgs& pair)
         const std::int32_t n = width - x0 < kChunk ? width - x0 : kChunk;
         ColourChunk(plan, pair.rows[0], x0, x0 + n, top);
         ColourChunk(plan, pair.rows[1], x0, x0 + n, bottom);
-        ChunkLuma(top, n, pair.rows[0].out + x0);
-        ChunkLuma(bottom, n, pair.rows[1].out + x0);
+        std::uint8_t* const ya = pair.rows[0].out + x0;
+        std::uint8_t* const yb = pair.rows[1].out + x0;
+        for (std::int32_t i = 0; i < n; ++i)
+            ya[i] = Luma(top, i);
+        for (std::int32_t i = 0; i < n; ++i)
+            yb[i] = Luma(bottom, i);
         std::uint8_t* const u = kInterleaved ? pair.u + x0 : pair.u + x0 / 2;
         std::uint8_t* const v = kInterleaved ? pair.u + x0 + 1 : pair.v + x0 / 2;
         constexpr std::int32_t step = kInterleaved ? 2 : 1;
         for (std::int32_t k = 0; k < n / 2; ++k) {
-            const auto average = [k](const std::uint8_t* a, const std::uint8_t* b) {
-                return static_cast<std::uint32_t>(a[2 * k] + a[2 * k + 1] + b[2 * k] + b[2 * k + 1] + 2) >> 2;
-            };
-            const std::uint32_t b = average(top.blue, bottom.blue), g = average(top.green, bottom.green),
-                                r = average(top.red, bottom.red);
-            u[step * k] = ChromaUOf(b, g, r);
-            v[step * k] = ChromaVOf(b, g, r);
+            u[step * k] = BlockChroma(PairU(top, 2 * k, kPairBias), PairU(bottom, 2 * k, kPairBias - 1));
+            v[step * k] = BlockChroma(PairV(top, 2 * k, kPairBias), PairV(bottom, 2 * k, kPairBias - 1));
         }
     }
 }
@@ -263,19 +285,16 @@ void FinishRow32Plain(const FinishPlan& plan, const FinishRowArgs& row)
 
 void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row)
 {
-    Chunk c;
+    Chunk chunk;
     for (std::int32_t x0 = 0; x0 < row.width; x0 += kChunk) {
         const std::int32_t n = row.width - x0 < kChunk ? row.width - x0 : kChunk;
-        ColourChunk(plan, row, x0, x0 + n, c);
+        ColourChunk(plan, row, x0, x0 + n, chunk);
         std::uint8_t* const out = row.out + 2 * static_cast<std::ptrdiff_t>(x0);
-        for (std::int32_t i = 0; i < n; i += 2) {
-            const std::uint32_t b = (c.blue[i] + c.blue[i + 1] + 1) >> 1;
-            const std::uint32_t g = (c.green[i] + c.green[i + 1] + 1) >> 1;
-            const std::uint32_t r = (c.red[i] + c.red[i + 1] + 1) >> 1;
-            out[2 * i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
-            out[2 * i + 1] = ChromaUOf(b, g, r);
-            out[2 * i + 2] = LumaOf(c.blue[i + 1], c.green[i + 1], c.red[i + 1]);
-            out[2 * i + 3] = ChromaVOf(b, g, r);
+        for (std::int32_t k = 0; k < n / 2; ++k) {
+            out[4 * k] = Luma(chunk, 2 * k);
+            out[4 * k + 1] = static_cast<std::uint8_t>(PairU(chunk, 2 * k, kPairBias) >> 8);
+            out[4 * k + 2] = Luma(chunk, 2 * k + 1);
+            out[4 * k + 3] = static_cast<std::uint8_t>(PairV(chunk, 2 * k, kPairBias) >> 8);
         }
     }
 }

@@ -339,26 +339,79 @@ struct Rgb32Walk {
 // 25 B + 68 G: each product pair stays within the signed words the
 // instruction gives). Without, the bytes are split into the words of the
 // even and of the odd pixels first.
+// The constants live in memory, where an instruction can take them as its
+// operand: built in registers they crowd out the colour stage's and are
+// rebuilt inside the loops.
+struct YuvWords {
+    alignas(64) std::uint16_t lowBytes[32], highBytes[32], yBias[32], chromaBias[32], chromaBiasBelow[32];
+    alignas(64) std::uint16_t yRedGreen[32], yBlueGreen[32];      // byte multiply-add
+    alignas(64) std::uint16_t yRed[32], yGreen[32], yBlue[32];     // words
+    // U: blue, red, green; V: red, green, blue; on both bytes of a pair, or on a pair's sum.
+    alignas(64) std::uint16_t pairBytes[6][32], pairWords[6][32];
+};
+
+constexpr YuvWords MakeYuvWords()
+{
+    YuvWords w{};
+    const int factors[6] = {56, -19, -37, 56, -47, -9};
+    for (int i = 0; i < 32; ++i) {
+        w.lowBytes[i] = 0x00FF;
+        w.highBytes[i] = 0xFF00;
+        w.yBias[i] = 128 + 16 * 256;
+        w.chromaBias[i] = 128 + 128 * 256;
+        w.chromaBiasBelow[i] = 127 + 128 * 256;
+        w.yRedGreen[i] = 66 | 61 << 8;
+        w.yBlueGreen[i] = 25 | 68 << 8;
+        w.yRed[i] = 66;
+        w.yGreen[i] = 129;
+        w.yBlue[i] = 25;
+        for (int f = 0; f < 6; ++f) {
+            const auto byte = static_cast<std::uint16_t>(factors[f] & 0xFF);
+            w.pairBytes[f][i] = static_cast<std::uint16_t>(byte | byte << 8);
+            w.pairWords[f][i] = static_cast<std::uint16_t>(factors[f]);
+        }
+    }
+    return w;
+}
+
+inline constexpr YuvWords kYuvWords = MakeYuvWords();
+
+// The table is reached through a pointer the optimiser cannot see through:
+// knowing the values, it would build each constant from an immediate
+// (three instructions) every time round the loop instead.
 template <class V>
 struct YuvConstants {
     using R = typename V::Reg;
-    static R Word(int v) { return V::Set16(static_cast<std::int16_t>(static_cast<std::uint16_t>(v))); }
-    // A pair's coefficient: on both bytes for the multiply-add, or on the word of the pair's sum.
-    static R PairFactor(int c) { return V::kMaddUbs ? Word((c & 0xFF) | (c & 0xFF) << 8) : Word(c); }
-    R lowBytes = Word(0x00FF), highBytes = Word(0xFF00);
-    R yBias = Word(128 + 16 * 256);
-    R chromaBias = Word(128 + 128 * 256), chromaBiasBelow = Word(127 + 128 * 256);
-    R yRedGreen = Word(66 | 61 << 8), yBlueGreen = Word(25 | 68 << 8);  // byte multiply-add
-    R yRed = Word(66), yGreen = Word(129), yBlue = Word(25);            // words
-    R uBlue = PairFactor(56), uRed = PairFactor(-19), uGreen = PairFactor(-37);
-    R vRed = PairFactor(56), vGreen = PairFactor(-47), vBlue = PairFactor(-9);
+    YuvConstants() : w(&kYuvWords)
+    {
+        asm("" : "+r"(w));
+        w = static_cast<const YuvWords*>(__builtin_assume_aligned(w, 64));
+    }
+    R Pair(int f) const { return V::Load(V::kMaddUbs ? w->pairBytes[f] : w->pairWords[f]); }
+    R lowBytes() const { return V::Load(w->lowBytes); }
+    R highBytes() const { return V::Load(w->highBytes); }
+    R yBias() const { return V::Load(w->yBias); }
+    R chromaBias() const { return V::Load(w->chromaBias); }
+    R chromaBiasBelow() const { return V::Load(w->chromaBiasBelow); }
+    R yRedGreen() const { return V::Load(w->yRedGreen); }
+    R yBlueGreen() const { return V::Load(w->yBlueGreen); }
+    R yRed() const { return V::Load(w->yRed); }
+    R yGreen() const { return V::Load(w->yGreen); }
+    R yBlue() const { return V::Load(w->yBlue); }
+    R uBlue() const { return Pair(0); }
+    R uRed() const { return Pair(1); }
+    R uGreen() const { return Pair(2); }
+    R vRed() const { return Pair(3); }
+    R vGreen() const { return Pair(4); }
+    R vBlue() const { return Pair(5); }
+    const YuvWords* w;
 };
 
 // The high bytes of two sums as the low and high bytes of each word.
 template <class V>
 inline typename V::Reg HighBytes(const YuvConstants<V>& k, typename V::Reg low, typename V::Reg high)
 {
-    return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes));
+    return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes()));
 }
 
 template <class V>
@@ -385,23 +438,23 @@ struct BlockYuv {
             for (int half = 0; half < 2; ++half) {
                 const R redGreen = half ? V::Zip8Hi(bgr[2], bgr[1]) : V::Zip8Lo(bgr[2], bgr[1]);
                 const R blueGreen = half ? V::Zip8Hi(bgr[0], bgr[1]) : V::Zip8Lo(bgr[0], bgr[1]);
-                y[half] = V::Add16(V::Add16(V::MaddUbs(redGreen, k.yRedGreen), V::MaddUbs(blueGreen, k.yBlueGreen)),
-                                   k.yBias);
+                y[half] = V::Add16(V::Add16(V::MaddUbs(redGreen, k.yRedGreen()), V::MaddUbs(blueGreen, k.yBlueGreen())),
+                                   k.yBias());
             }
-            u = Mix<V>(bgr[0], k.uBlue, bgr[2], k.uRed, bgr[1], k.uGreen, chromaBias);
-            v = Mix<V>(bgr[2], k.vRed, bgr[1], k.vGreen, bgr[0], k.vBlue, chromaBias);
+            u = Mix<V>(bgr[0], k.uBlue(), bgr[2], k.uRed(), bgr[1], k.uGreen(), chromaBias);
+            v = Mix<V>(bgr[2], k.vRed(), bgr[1], k.vGreen(), bgr[0], k.vBlue(), chromaBias);
         } else {
             // y[0]: the even pixels, y[1]: the odd ones.
             R even[3], odd[3], sum[3];
             for (int c = 0; c < 3; ++c) {
-                even[c] = V::And(bgr[c], k.lowBytes);
+                even[c] = V::And(bgr[c], k.lowBytes());
                 odd[c] = V::template Srl16<8>(bgr[c]);
                 sum[c] = V::Add16(even[c], odd[c]);
             }
-            y[0] = Mix<V>(even[2], k.yRed, even[1], k.yGreen, even[0], k.yBlue, k.yBias);
-            y[1] = Mix<V>(odd[2], k.yRed, odd[1], k.yGreen, odd[0], k.yBlue, k.yBias);
-            u = Mix<V>(sum[0], k.uBlue, sum[2], k.uRed, sum[1], k.uGreen, chromaBias);
-            v = Mix<V>(sum[2], k.vRed, sum[1], k.vGreen, sum[0], k.vBlue, chromaBias);
+            y[0] = Mix<V>(even[2], k.yRed(), even[1], k.yGreen(), even[0], k.yBlue(), k.yBias());
+            y[1] = Mix<V>(odd[2], k.yRed(), odd[1], k.yGreen(), odd[0], k.yBlue(), k.yBias());
+            u = Mix<V>(sum[0], k.uBlue(), sum[2], k.uRed(), sum[1], k.uGreen(), chromaBias);
+            v = Mix<V>(sum[2], k.vRed(), sum[1], k.vGreen(), sum[0], k.vBlue(), chromaBias);
         }
     }
 
@@ -435,12 +488,12 @@ struct Yuy2Walk {
         ForEachBlock<V>(row.width, row.mirror, [&](std::int32_t x, std::int32_t source) {
             R bytes[3];
             ColourBlock<V>(colour, row, source, bytes);
-            const BlockYuv<V> yuv(k, bytes, k.chromaBias);
+            const BlockYuv<V> yuv(k, bytes, k.chromaBias());
             std::uint8_t* out = row.out + 2 * static_cast<std::ptrdiff_t>(x);
             if constexpr (V::kMaddUbs) {
                 // Each pixel's word: its Y, then its pair's U or V, in the
                 // order of the Y words.
-                const R u = V::And(yuv.u, k.highBytes), v = V::And(yuv.v, k.highBytes);
+                const R u = V::And(yuv.u, k.highBytes()), v = V::And(yuv.v, k.highBytes());
                 V::StoreYuy2(out, V::Or(V::template Srl16<8>(yuv.y[0]), V::Lo16(u, v)),
                              V::Or(V::template Srl16<8>(yuv.y[1]), V::Hi16(u, v)), row.mirror);
             } else {
@@ -480,10 +533,10 @@ struct PairWalk {
         ForEachBlock<V>(pair.rows[0].width, mirror, [&](std::int32_t x, std::int32_t source) {
             R bytes[3];
             ColourBlock<V>(colour, pair.rows[0], source, bytes);
-            const BlockYuv<V> top(k, bytes, k.chromaBias);
+            const BlockYuv<V> top(k, bytes, k.chromaBias());
             V::Store(pair.rows[0].out + x, top.LumaBytes(k, mirror));
             ColourBlock<V>(colour, pair.rows[1], source, bytes);
-            const BlockYuv<V> bottom(k, bytes, k.chromaBiasBelow);
+            const BlockYuv<V> bottom(k, bytes, k.chromaBiasBelow());
             V::Store(pair.rows[1].out + x, bottom.LumaBytes(k, mirror));
             const R u = V::AvgU16(top.u, bottom.u), v = V::AvgU16(top.v, bottom.v);
             if constexpr (kInterleaved) {

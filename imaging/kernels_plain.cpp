@@ -102,41 +102,84 @@ void DemosaicRowPlain(const DemosaicRowArgs& row) { DemosaicSpanPlain(row, 1, ro
 
 std::uint8_t Clamp(std::int64_t v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Applies `pixel(x, b, g, r)` to output pixels [x0, x1), with the source
-// pixel's planes.
-template <typename Pixel>
-void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Pixel pixel)
+// Where the colour stage's pixels go, one after another: Put writes the
+// current pixel, Next moves to the next.
+struct PackedPixels {  // RGB24
+    std::uint8_t* p;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+    void Next() { p += 3; }
+};
+
+struct OpaquePixels {  // RGB32
+    std::uint8_t* p;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+        p[3] = 0xFF;
+    }
+    void Next() { p += 4; }
+};
+
+struct PlanePixels {  // three planes
+    std::uint8_t* blue;
+    std::uint8_t* green;
+    std::uint8_t* red;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        *blue = b;
+        *green = g;
+        *red = r;
+    }
+    void Next()
+    {
+        ++blue;
+        ++green;
+        ++red;
+    }
+};
+
+// Applies `pixel(b, g, r, out)` to output pixels [x0, x1), `out` at the
+// output pixel. Locals throughout: the byte stores may alias anything the
+// compiler would otherwise reload.
+template <typename Out, typename Pixel>
+void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Out out, Pixel pixel)
 {
     const std::uint8_t* const blue = row.blue;
     const std::uint8_t* const green = row.green;
     const std::uint8_t* const red = row.red;
     if (!row.mirror) {
-        for (std::int32_t x = x0; x < x1; ++x)
-            pixel(x, blue[x], green[x], red[x]);
+        for (std::int32_t x = x0; x < x1; ++x, out.Next())
+            pixel(blue[x], green[x], red[x], out);
         return;
     }
-    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s)
-        pixel(x, blue[s], green[s], red[s]);
+    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s, out.Next())
+        pixel(blue[s], green[s], red[s], out);
 }
 
-// The colour stage and the tone of output pixels [x0, x1), each handed to
-// `sink(x, blue, green, red)`. Locals throughout: the sinks' byte stores may
-// alias anything the compiler would otherwise reload.
-template <typename Sink>
-void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Sink sink)
+// The colour stage and the tone of output pixels [x0, x1), written to `out`
+// (at pixel x0).
+template <typename Out>
+void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Out out)
 {
     const std::uint8_t* tone = plan.tone->table;
     switch (plan.stage) {
     case ColourStage::Mono:
-        ForEachPixel(row, x0, x1, [tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
+        ForEachPixel(row, x0, x1, out, [tone](std::uint32_t b, std::uint32_t g, std::uint32_t r, const Out& o) {
             const std::uint8_t grey = tone[(30 * r + 59 * g + 11 * b) / 100];
-            sink(x, grey, grey, grey);
+            o.Put(grey, grey, grey);
         });
         break;
     case ColourStage::WhiteBalanceOnly: {
         const std::uint8_t(*t)[256] = plan.channelTables;
-        ForEachPixel(row, x0, x1, [t, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
-            sink(x, t[0][b], t[1][g], t[2][r]);
+        ForEachPixel(row, x0, x1, out, [t](std::uint32_t b, std::uint32_t g, std::uint32_t r, const Out& o) {
+            o.Put(t[0][b], t[1][g], t[2][r]);
         });
         break;
     }
@@ -144,8 +187,8 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
         if (plan.plainTables) {
             const std::int32_t(*products)[3][256] = plan.products;
             const std::uint8_t* clampTone = plan.clampTone;
-            ForEachPixel(row, x0, x1, [products, clampTone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
-                                                                  std::uint32_t r) {
+            ForEachPixel(row, x0, x1, out, [products, clampTone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
+                                                                 const Out& o) {
                 std::uint8_t result[3];
                 for (int c = 0; c < 3; ++c) {
                     const std::int32_t v = products[0][c][r] + products[1][c][g] + products[2][c][b];
@@ -154,14 +197,14 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
                     index = index < 0 ? 0 : index >= FinishPlan::kClampSpan ? FinishPlan::kClampSpan - 1 : index;
                     result[c] = clampTone[index];
                 }
-                sink(x, result[0], result[1], result[2]);
+                o.Put(result[0], result[1], result[2]);
             });
             break;
         }
         const WbLut& wb = *plan.wb;
         const ColourMatrix4& p = plan.product;
-        ForEachPixel(row, x0, x1, [&wb, &p, tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
-                                                        std::uint32_t r) {
+        ForEachPixel(row, x0, x1, out, [&wb, &p, tone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
+                                                       const Out& o) {
             const std::int64_t in[3] = {wb.red[r], wb.green[g], wb.blue[b]};
             std::uint8_t result[3];
             for (int j = 0; j < 3; ++j) {
@@ -169,7 +212,7 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
                 const std::int64_t v = in[0] * p.m[0][j] + in[1] * p.m[1][j] + in[2] * p.m[2][j] + p.m[3][j];
                 result[2 - j] = tone[Clamp(v >> 14)];
             }
-            sink(x, result[0], result[1], result[2]);
+            o.Put(result[0], result[1], result[2]);
         });
         break;
     }
@@ -188,15 +231,7 @@ struct Chunk {
 
 void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Chunk& chunk)
 {
-    std::uint8_t* const blue = chunk.blue;
-    std::uint8_t* const green = chunk.green;
-    std::uint8_t* const red = chunk.red;
-    ColourSpan(plan, row, x0, x1,
-               [blue, green, red, x0](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-                   blue[x - x0] = b;
-                   green[x - x0] = g;
-                   red[x - x0] = r;
-               });
+    ColourSpan(plan, row, x0, x1, PlanePixels{chunk.blue, chunk.green, chunk.red});
 }
 
 // The colour rule (picture_format.h) in plain loops the compiler can
@@ -262,25 +297,12 @@ void FinishPairPlain(const FinishPlan& plan, const FinishPairArgs& pair)
 
 void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1)
 {
-    std::uint8_t* const out = row.out;
-    ColourSpan(plan, row, x0, x1, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-        std::uint8_t* const p = out + 3 * static_cast<std::ptrdiff_t>(x);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-    });
+    ColourSpan(plan, row, x0, x1, PackedPixels{row.out + 3 * static_cast<std::ptrdiff_t>(x0)});
 }
 
 void FinishRow32Plain(const FinishPlan& plan, const FinishRowArgs& row)
 {
-    std::uint8_t* const out = row.out;
-    ColourSpan(plan, row, 0, row.width, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-        std::uint8_t* const p = out + 4 * static_cast<std::ptrdiff_t>(x);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-        p[3] = 0xFF;
-    });
+    ColourSpan(plan, row, 0, row.width, OpaquePixels{row.out});
 }
 
 void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row)

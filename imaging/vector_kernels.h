@@ -554,6 +554,16 @@ struct PairWalk {
     }
 };
 
+// One colour stage through the walk of a format, in a function of its own:
+// the colour stage's constants are this function's, which keeps the
+// compiler's register choices for each pair apart from the others'.
+template <class V, class Walk, class Colour>
+[[gnu::noinline]] void RunWalk(const FinishPlan& plan, const typename Walk::Args& args)
+{
+    const Colour colour(plan);
+    Walk::Run(args, colour);
+}
+
 // The colour stage the plan asks for, through the walk of a format; the
 // plain form where the vector forms cannot compute the tables or the row is
 // narrower than a register.
@@ -569,17 +579,17 @@ void FinishWith(const FinishPlan& plan, const typename Walk::Args& args)
     const bool contrast = plan.toneIsContrast && V::kPreferContrast;
     switch (plan.stage) {
     case ColourStage::Mono:
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::Mono, true>(plan))
-                        : Walk::Run(args, WordsColour<V, Finish::Mono, false>(plan));
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::Mono, true>>(plan, args)
+                        : RunWalk<V, Walk, WordsColour<V, Finish::Mono, false>>(plan, args);
     case ColourStage::WhiteBalanceOnly:
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::WhiteBalance, true>(plan))
-                        : Walk::Run(args, TablesColour<V>(plan));
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::WhiteBalance, true>>(plan, args)
+                        : RunWalk<V, Walk, TablesColour<V>>(plan, args);
     case ColourStage::WhiteBalanceMatrix:
         if (plan.narrowMatrix)
-            return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, true>(plan))
-                            : Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, false>(plan));
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixWide, true>(plan))
-                        : Walk::Run(args, WordsColour<V, Finish::MatrixWide, false>(plan));
+            return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::MatrixNarrow, true>>(plan, args)
+                            : RunWalk<V, Walk, WordsColour<V, Finish::MatrixNarrow, false>>(plan, args);
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::MatrixWide, true>>(plan, args)
+                        : RunWalk<V, Walk, WordsColour<V, Finish::MatrixWide, false>>(plan, args);
     }
 }
 

@@ -127,22 +127,17 @@ struct OpaquePixels {  // RGB32
     void Next() { p += 4; }
 };
 
-struct PlanePixels {  // three planes
+// Three planes kStride bytes apart, within one array.
+template <std::ptrdiff_t kStride>
+struct PlanePixels {
     std::uint8_t* blue;
-    std::uint8_t* green;
-    std::uint8_t* red;
     void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
     {
-        *blue = b;
-        *green = g;
-        *red = r;
+        blue[0] = b;
+        blue[kStride] = g;
+        blue[2 * kStride] = r;
     }
-    void Next()
-    {
-        ++blue;
-        ++green;
-        ++red;
-    }
+    void Next() { ++blue; }
 };
 
 // Applies `pixel(b, g, r, out)` to output pixels [x0, x1), `out` at the
@@ -221,17 +216,19 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
 
 // A piece of a row after the colour stage, as three planes in output
 // order, for the formats that combine neighbouring pixels.
-constexpr std::int32_t kChunk = 128;
+constexpr std::int32_t kChunk = 512;
 
+// The blue plane, then the green one, then the red one.
 struct Chunk {
-    alignas(16) std::uint8_t blue[kChunk];
-    alignas(16) std::uint8_t green[kChunk];
-    alignas(16) std::uint8_t red[kChunk];
+    alignas(16) std::uint8_t planes[3 * kChunk];
+    const std::uint8_t* blue() const { return planes; }
+    const std::uint8_t* green() const { return planes + kChunk; }
+    const std::uint8_t* red() const { return planes + 2 * kChunk; }
 };
 
 void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Chunk& chunk)
 {
-    ColourSpan(plan, row, x0, x1, PlanePixels{chunk.blue, chunk.green, chunk.red});
+    ColourSpan(plan, row, x0, x1, PlanePixels<kChunk>{chunk.planes});
 }
 
 // The colour rule (picture_format.h) in plain loops the compiler can
@@ -245,19 +242,19 @@ constexpr std::uint16_t kPairBias = 128 + 128 * 256;
 inline std::uint8_t Luma(const Chunk& c, std::int32_t i)
 {
     return static_cast<std::uint8_t>(
-        static_cast<std::uint16_t>(66 * c.red[i] + 129 * c.green[i] + 25 * c.blue[i] + 128 + 16 * 256) >> 8);
+        static_cast<std::uint16_t>(66 * c.red()[i] + 129 * c.green()[i] + 25 * c.blue()[i] + 128 + 16 * 256) >> 8);
 }
 
 inline std::uint16_t PairU(const Chunk& c, std::int32_t i, std::uint16_t bias)
 {
-    return static_cast<std::uint16_t>(56 * (c.blue[i] + c.blue[i + 1]) + bias - 19 * (c.red[i] + c.red[i + 1]) -
-                                      37 * (c.green[i] + c.green[i + 1]));
+    return static_cast<std::uint16_t>(56 * (c.blue()[i] + c.blue()[i + 1]) + bias - 19 * (c.red()[i] + c.red()[i + 1]) -
+                                      37 * (c.green()[i] + c.green()[i + 1]));
 }
 
 inline std::uint16_t PairV(const Chunk& c, std::int32_t i, std::uint16_t bias)
 {
-    return static_cast<std::uint16_t>(56 * (c.red[i] + c.red[i + 1]) + bias - 47 * (c.green[i] + c.green[i + 1]) -
-                                      9 * (c.blue[i] + c.blue[i + 1]));
+    return static_cast<std::uint16_t>(56 * (c.red()[i] + c.red()[i + 1]) + bias - 47 * (c.green()[i] + c.green()[i + 1]) -
+                                      9 * (c.blue()[i] + c.blue()[i + 1]));
 }
 
 inline std::uint8_t BlockChroma(std::uint16_t top, std::uint16_t bottom)

@@ -339,6 +339,7 @@ struct Rgb32Walk {
 // 25 B + 68 G: each product pair stays within the signed words the
 // instruction gives). Without, the bytes are split into the words of the
 // even and of the odd pixels first.
+//
 // The constants live in memory, where an instruction can take them as its
 // operand: built in registers they crowd out the colour stage's and are
 // rebuilt inside the loops.
@@ -414,6 +415,8 @@ inline typename V::Reg HighBytes(const YuvConstants<V>& k, typename V::Reg low, 
     return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes()));
 }
 
+// a ka + b kb + c kc + bias: multiply-adds of the bytes' pairs, or products
+// of words.
 template <class V>
 inline typename V::Reg Mix(typename V::Reg a, typename V::Reg ka, typename V::Reg b, typename V::Reg kb,
                            typename V::Reg c, typename V::Reg kc, typename V::Reg bias)

@@ -207,7 +207,7 @@ void FinishPicture(const PictureTarget& target, std::int32_t width, std::int32_t
                    SimdLevel level)
 {
     const PictureLayout layout = LayoutOf(target.format, width, height);
-    if (!layout.valid)
+    if (!layout.valid || !target.picture || (layout.planesBytes != 0 && !target.planes))
         return;
     const PipelineKernels& kernels = UsableKernels(level);
     FinishPlan plan;

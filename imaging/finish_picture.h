@@ -44,7 +44,7 @@ void FinishPicture(std::uint8_t* picture, std::int32_t width, std::int32_t heigh
 // Any format. RGB24 and RGB32: target.picture holds each row's planes at the
 // start of its row (the format's stride apart); YUV: target.planes holds
 // them, height rows of 3 x width bytes, and is only read. Does nothing when
-// the format cannot be made at this size (LayoutOf).
+// the format cannot be made at this size (LayoutOf) or a buffer is missing.
 void FinishPicture(const PictureTarget& target, std::int32_t width, std::int32_t height, const FinishParams& params,
                    SimdLevel level = BestSimdLevel());
 

@@ -40,6 +40,7 @@ struct Avx2Ops {
     // Sixteen shuffles per register for a table look-up against a handful
     // of word operations for the ramp.
     static constexpr bool kPreferContrast = true;
+    static constexpr bool kMaddUbs = true;
 
     static Reg Load(const void* p) { return _mm256_loadu_si256(static_cast<const Reg*>(p)); }
     static void Store(void* p, Reg v) { _mm256_storeu_si256(static_cast<Reg*>(p), v); }
@@ -50,6 +51,9 @@ struct Avx2Ops {
     static Reg Lo8(Reg v) { return _mm256_unpacklo_epi8(v, _mm256_setzero_si256()); }
     static Reg Hi8(Reg v) { return _mm256_unpackhi_epi8(v, _mm256_setzero_si256()); }
     static Reg PackU8(Reg lo, Reg hi) { return _mm256_packus_epi16(lo, hi); }
+    static Reg Zip8Lo(Reg a, Reg b) { return _mm256_unpacklo_epi8(a, b); }
+    static Reg Zip8Hi(Reg a, Reg b) { return _mm256_unpackhi_epi8(a, b); }
+    static Reg MaddUbs(Reg a, Reg b) { return _mm256_maddubs_epi16(a, b); }
     static Reg Lo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
     static Reg Hi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
     static Reg PackS16(Reg lo, Reg hi) { return _mm256_packs_epi32(lo, hi); }
@@ -73,6 +77,13 @@ struct Avx2Ops {
     {
         const Reg inLane = _mm256_setr_epi8(14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1,
                                             14, 15, 12, 13, 10, 11, 8, 9, 6, 7, 4, 5, 2, 3, 0, 1);
+        return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, inLane), 0x4E);
+    }
+
+    static Reg ReverseBytes(Reg v)
+    {
+        const Reg inLane = _mm256_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                            15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
         return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, inLane), 0x4E);
     }
 
@@ -166,6 +177,22 @@ struct Avx2Ops {
         const Reg low = _mm256_unpacklo_epi16(a, b), high = _mm256_unpackhi_epi16(a, b);
         Store(out, _mm256_permute2x128_si256(low, high, 0x20));
         Store(out + 32, _mm256_permute2x128_si256(low, high, 0x31));
+    }
+
+    // lo holds pixels 0-7 and 16-23, hi 8-15 and 24-31: the lanes are paired
+    // up. Mirrored, the four-byte groups in reverse (lanes trading places),
+    // bytes 0 and 2 of each swapped.
+    static void StoreYuy2(std::uint8_t* out, Reg lo, Reg hi, bool mirror)
+    {
+        if (!mirror) {
+            Store(out, _mm256_permute2x128_si256(lo, hi, 0x20));
+            Store(out + 32, _mm256_permute2x128_si256(lo, hi, 0x31));
+            return;
+        }
+        const Reg reverse = _mm256_setr_epi8(14, 13, 12, 15, 10, 9, 8, 11, 6, 5, 4, 7, 2, 1, 0, 3,
+                                             14, 13, 12, 15, 10, 9, 8, 11, 6, 5, 4, 7, 2, 1, 0, 3);
+        Store(out, _mm256_shuffle_epi8(_mm256_permute2x128_si256(hi, lo, 0x31), reverse));
+        Store(out + 32, _mm256_shuffle_epi8(_mm256_permute2x128_si256(hi, lo, 0x20), reverse));
     }
 
     // Packing leaves a's first eight bytes, then b's, in each lane: the

@@ -44,31 +44,27 @@ constexpr PixelPermutes MakePixelPermutes()
 
 constexpr PixelPermutes kPixelPermutes = MakePixelPermutes();
 
-// Packing 64 pixels into four 64-byte blocks of four-byte pixels: byte j of
-// block k is channel j % 4 of pixel 16 k + j / 4. Blue and green from one
-// two-register permute (the other bytes zeroed), red permuted in under a
-// mask, the fourth byte set. Mirrored, pixel p is taken from 63 - p.
+// Packing 64 pixels into four-byte pixels: first the words blue-green and
+// red-0xFF of pixels 0-31 and 32-63 (byte permutes of two registers each:
+// word w of half h is pixel 32 h + w, or 63 - that mirrored), then each
+// 16 pixels' words paired up (kWordPermutes.pairs).
 struct Pixel32Permutes {
-    alignas(64) std::uint8_t blueGreen[2][4][64];
-    alignas(64) std::uint8_t red[2][4][64];
+    alignas(64) std::uint8_t words[2][2][64];  // [mirror][half]: byte j takes pixel p's first (j even) or second source
 };
 
 constexpr Pixel32Permutes MakePixel32Permutes()
 {
     Pixel32Permutes p{};
     for (int mirror = 0; mirror < 2; ++mirror)
-        for (int k = 0; k < 4; ++k)
+        for (int half = 0; half < 2; ++half)
             for (int j = 0; j < 64; ++j) {
-                const int pixel = mirror ? 63 - (16 * k + j / 4) : 16 * k + j / 4, channel = j % 4;
-                p.blueGreen[mirror][k][j] = static_cast<std::uint8_t>(channel == 1 ? 64 + pixel : pixel);
-                p.red[mirror][k][j] = static_cast<std::uint8_t>(pixel);
+                const int pixel = mirror ? 63 - (32 * half + j / 2) : 32 * half + j / 2;
+                p.words[mirror][half][j] = static_cast<std::uint8_t>(j % 2 ? 64 + pixel : pixel);
             }
     return p;
 }
 
 constexpr Pixel32Permutes kPixel32Permutes = MakePixel32Permutes();
-constexpr std::uint64_t kBlueGreenBytes = 0x3333333333333333u;  // bytes 0 and 1 of every four
-constexpr std::uint64_t kRedBytes = 0x4444444444444444u;        // byte 2 of every four
 
 // Word permutes: the words in reverse order; and word i of a then of b, for
 // the first and for the second half of the words.
@@ -90,11 +86,42 @@ constexpr WordPermutes MakeWordPermutes()
 
 constexpr WordPermutes kWordPermutes = MakeWordPermutes();
 
+// The bytes in reverse order; and YUY2's 128 bytes from the words of lo
+// and hi, which hold pixels 0-7, 16-23, 32-39, 48-55 and 8-15, 24-31, ...
+// in their 16-byte lanes: in pixel order or, mirrored, in four-byte groups
+// from the last, bytes 0 and 2 of each swapped.
+struct Yuy2Permutes {
+    alignas(64) std::uint8_t reverse[64];
+    alignas(64) std::uint8_t pixels[2][2][64];
+};
+
+constexpr Yuy2Permutes MakeYuy2Permutes()
+{
+    Yuy2Permutes p{};
+    for (int i = 0; i < 64; ++i)
+        p.reverse[i] = static_cast<std::uint8_t>(63 - i);
+    constexpr int kSwap[4] = {2, 1, 0, 3};
+    for (int mirror = 0; mirror < 2; ++mirror)
+        for (int k = 0; k < 2; ++k)
+            for (int j = 0; j < 64; ++j) {
+                const int q = 64 * k + j;
+                // The byte of the pixel-order output it takes.
+                const int natural = mirror ? 4 * (31 - q / 4) + kSwap[q % 4] : q;
+                // Pixel-order 16-byte piece c is lane c / 2 of lo (c even) or hi.
+                const int piece = natural / 16;
+                p.pixels[mirror][k][j] = static_cast<std::uint8_t>((piece % 2 ? 64 : 0) + 16 * (piece / 2) + natural % 16);
+            }
+    return p;
+}
+
+constexpr Yuy2Permutes kYuy2Permutes = MakeYuy2Permutes();
+
 struct Avx512Ops {
     using Reg = __m512i;
     static constexpr int kBytes = 64;
     // The look-up is cheaper than the ramp's word operations.
     static constexpr bool kPreferContrast = false;
+    static constexpr bool kMaddUbs = true;
 
     static Reg Load(const void* p) { return _mm512_loadu_si512(p); }
     static void Store(void* p, Reg v) { _mm512_storeu_si512(p, v); }
@@ -105,6 +132,9 @@ struct Avx512Ops {
     static Reg Lo8(Reg v) { return _mm512_unpacklo_epi8(v, _mm512_setzero_si512()); }
     static Reg Hi8(Reg v) { return _mm512_unpackhi_epi8(v, _mm512_setzero_si512()); }
     static Reg PackU8(Reg lo, Reg hi) { return _mm512_packus_epi16(lo, hi); }
+    static Reg Zip8Lo(Reg a, Reg b) { return _mm512_unpacklo_epi8(a, b); }
+    static Reg Zip8Hi(Reg a, Reg b) { return _mm512_unpackhi_epi8(a, b); }
+    static Reg MaddUbs(Reg a, Reg b) { return _mm512_maddubs_epi16(a, b); }
     static Reg Lo16(Reg a, Reg b) { return _mm512_unpacklo_epi16(a, b); }
     static Reg Hi16(Reg a, Reg b) { return _mm512_unpackhi_epi16(a, b); }
     static Reg PackS16(Reg lo, Reg hi) { return _mm512_packs_epi32(lo, hi); }
@@ -125,6 +155,7 @@ struct Avx512Ops {
     static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
     static Reg AvgU16(Reg a, Reg b) { return _mm512_avg_epu16(a, b); }
     static Reg ReverseWords(Reg v) { return _mm512_permutexvar_epi16(Load(kWordPermutes.reverse), v); }
+    static Reg ReverseBytes(Reg v) { return _mm512_permutexvar_epi8(Load(kYuy2Permutes.reverse), v); }
 
     static Reg BlendOdd16(Reg even, Reg odd) { return _mm512_mask_blend_epi16(0xAAAAAAAAu, even, odd); }
 
@@ -167,12 +198,14 @@ struct Avx512Ops {
     static void StorePixels32(std::uint8_t* out, Reg b, Reg g, Reg r, bool mirror)
     {
         const int m = mirror ? 1 : 0;
-        const Reg opaque = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
-        for (int k = 0; k < 4; ++k) {
-            const Reg blueGreen =
-                _mm512_maskz_permutex2var_epi8(kBlueGreenBytes, b, Load(kPixel32Permutes.blueGreen[m][k]), g);
-            const Reg pixels = _mm512_mask_permutexvar_epi8(blueGreen, kRedBytes, Load(kPixel32Permutes.red[m][k]), r);
-            Store(out + 64 * k, _mm512_or_si512(pixels, opaque));
+        const Reg opaque = _mm512_set1_epi8(static_cast<char>(0xFF));
+        for (int half = 0; half < 2; ++half) {
+            const Reg words = Load(kPixel32Permutes.words[m][half]);
+            const Reg blueGreen = _mm512_permutex2var_epi8(b, words, g);
+            const Reg redOpaque = _mm512_permutex2var_epi8(r, words, opaque);
+            for (int k = 0; k < 2; ++k)
+                Store(out + 128 * half + 64 * k,
+                      _mm512_permutex2var_epi16(blueGreen, Load(kWordPermutes.pairs[k]), redOpaque));
         }
     }
 
@@ -180,6 +213,13 @@ struct Avx512Ops {
     {
         Store(out, _mm512_permutex2var_epi16(a, Load(kWordPermutes.pairs[0]), b));
         Store(out + 64, _mm512_permutex2var_epi16(a, Load(kWordPermutes.pairs[1]), b));
+    }
+
+    static void StoreYuy2(std::uint8_t* out, Reg lo, Reg hi, bool mirror)
+    {
+        const int m = mirror ? 1 : 0;
+        Store(out, _mm512_permutex2var_epi8(lo, Load(kYuy2Permutes.pixels[m][0]), hi));
+        Store(out + 64, _mm512_permutex2var_epi8(lo, Load(kYuy2Permutes.pixels[m][1]), hi));
     }
 
     static void StoreHalves(std::uint8_t* u, std::uint8_t* v, Reg a, Reg b)

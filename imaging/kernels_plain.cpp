@@ -102,41 +102,79 @@ void DemosaicRowPlain(const DemosaicRowArgs& row) { DemosaicSpanPlain(row, 1, ro
 
 std::uint8_t Clamp(std::int64_t v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
-// Applies `pixel(x, b, g, r)` to output pixels [x0, x1), with the source
-// pixel's planes.
-template <typename Pixel>
-void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Pixel pixel)
+// Where the colour stage's pixels go, one after another: Put writes the
+// current pixel, Next moves to the next.
+struct PackedPixels {  // RGB24
+    std::uint8_t* p;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+    }
+    void Next() { p += 3; }
+};
+
+struct OpaquePixels {  // RGB32
+    std::uint8_t* p;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        p[0] = b;
+        p[1] = g;
+        p[2] = r;
+        p[3] = 0xFF;
+    }
+    void Next() { p += 4; }
+};
+
+// Three planes kStride bytes apart, within one array.
+template <std::ptrdiff_t kStride>
+struct PlanePixels {
+    std::uint8_t* blue;
+    void Put(std::uint8_t b, std::uint8_t g, std::uint8_t r) const
+    {
+        blue[0] = b;
+        blue[kStride] = g;
+        blue[2 * kStride] = r;
+    }
+    void Next() { ++blue; }
+};
+
+// Applies `pixel(b, g, r, out)` to output pixels [x0, x1), `out` at the
+// output pixel. Locals throughout: the byte stores may alias anything the
+// compiler would otherwise reload.
+template <typename Out, typename Pixel>
+void ForEachPixel(const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Out out, Pixel pixel)
 {
     const std::uint8_t* const blue = row.blue;
     const std::uint8_t* const green = row.green;
     const std::uint8_t* const red = row.red;
     if (!row.mirror) {
-        for (std::int32_t x = x0; x < x1; ++x)
-            pixel(x, blue[x], green[x], red[x]);
+        for (std::int32_t x = x0; x < x1; ++x, out.Next())
+            pixel(blue[x], green[x], red[x], out);
         return;
     }
-    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s)
-        pixel(x, blue[s], green[s], red[s]);
+    for (std::int32_t x = x0, s = row.width - 1 - x0; x < x1; ++x, --s, out.Next())
+        pixel(blue[s], green[s], red[s], out);
 }
 
-// The colour stage and the tone of output pixels [x0, x1), each handed to
-// `sink(x, blue, green, red)`. Locals throughout: the sinks' byte stores may
-// alias anything the compiler would otherwise reload.
-template <typename Sink>
-void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Sink sink)
+// The colour stage and the tone of output pixels [x0, x1), written to `out`
+// (at pixel x0).
+template <typename Out>
+void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Out out)
 {
     const std::uint8_t* tone = plan.tone->table;
     switch (plan.stage) {
     case ColourStage::Mono:
-        ForEachPixel(row, x0, x1, [tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
+        ForEachPixel(row, x0, x1, out, [tone](std::uint32_t b, std::uint32_t g, std::uint32_t r, const Out& o) {
             const std::uint8_t grey = tone[(30 * r + 59 * g + 11 * b) / 100];
-            sink(x, grey, grey, grey);
+            o.Put(grey, grey, grey);
         });
         break;
     case ColourStage::WhiteBalanceOnly: {
         const std::uint8_t(*t)[256] = plan.channelTables;
-        ForEachPixel(row, x0, x1, [t, sink](std::int32_t x, std::uint32_t b, std::uint32_t g, std::uint32_t r) {
-            sink(x, t[0][b], t[1][g], t[2][r]);
+        ForEachPixel(row, x0, x1, out, [t](std::uint32_t b, std::uint32_t g, std::uint32_t r, const Out& o) {
+            o.Put(t[0][b], t[1][g], t[2][r]);
         });
         break;
     }
@@ -144,8 +182,8 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
         if (plan.plainTables) {
             const std::int32_t(*products)[3][256] = plan.products;
             const std::uint8_t* clampTone = plan.clampTone;
-            ForEachPixel(row, x0, x1, [products, clampTone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
-                                                                  std::uint32_t r) {
+            ForEachPixel(row, x0, x1, out, [products, clampTone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
+                                                                 const Out& o) {
                 std::uint8_t result[3];
                 for (int c = 0; c < 3; ++c) {
                     const std::int32_t v = products[0][c][r] + products[1][c][g] + products[2][c][b];
@@ -154,14 +192,14 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
                     index = index < 0 ? 0 : index >= FinishPlan::kClampSpan ? FinishPlan::kClampSpan - 1 : index;
                     result[c] = clampTone[index];
                 }
-                sink(x, result[0], result[1], result[2]);
+                o.Put(result[0], result[1], result[2]);
             });
             break;
         }
         const WbLut& wb = *plan.wb;
         const ColourMatrix4& p = plan.product;
-        ForEachPixel(row, x0, x1, [&wb, &p, tone, sink](std::int32_t x, std::uint32_t b, std::uint32_t g,
-                                                        std::uint32_t r) {
+        ForEachPixel(row, x0, x1, out, [&wb, &p, tone](std::uint32_t b, std::uint32_t g, std::uint32_t r,
+                                                       const Out& o) {
             const std::int64_t in[3] = {wb.red[r], wb.green[g], wb.blue[b]};
             std::uint8_t result[3];
             for (int j = 0; j < 3; ++j) {
@@ -169,42 +207,59 @@ void ColourSpan(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x
                 const std::int64_t v = in[0] * p.m[0][j] + in[1] * p.m[1][j] + in[2] * p.m[2][j] + p.m[3][j];
                 result[2 - j] = tone[Clamp(v >> 14)];
             }
-            sink(x, result[0], result[1], result[2]);
+            o.Put(result[0], result[1], result[2]);
         });
         break;
     }
     }
 }
 
-// A piece of a row after the colour stage, as three planes in output order,
-// for the formats that combine neighbouring pixels.
-constexpr std::int32_t kChunk = 64;
+// A piece of a row after the colour stage, as three planes in output
+// order, for the formats that combine neighbouring pixels.
+constexpr std::int32_t kChunk = 512;
 
+// The blue plane, then the green one, then the red one.
 struct Chunk {
-    std::uint8_t blue[kChunk];
-    std::uint8_t green[kChunk];
-    std::uint8_t red[kChunk];
+    alignas(16) std::uint8_t planes[3 * kChunk];
+    const std::uint8_t* blue() const { return planes; }
+    const std::uint8_t* green() const { return planes + kChunk; }
+    const std::uint8_t* red() const { return planes + 2 * kChunk; }
 };
 
 void ColourChunk(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1, Chunk& chunk)
 {
-    std::uint8_t* const blue = chunk.blue;
-    std::uint8_t* const green = chunk.green;
-    std::uint8_t* const red = chunk.red;
-    ColourSpan(plan, row, x0, x1,
-               [blue, green, red, x0](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-                   blue[x - x0] = b;
-                   green[x - x0] = g;
-                   red[x - x0] = r;
-               });
+    ColourSpan(plan, row, x0, x1, PlanePixels<kChunk>{chunk.planes});
 }
 
-// The pixels of a chunk to Y, and its pairs (with the other row's, for
-// 4:2:0) to their averages' U and V. Plain loops the compiler can vectorise.
-void ChunkLuma(const Chunk& c, std::int32_t n, std::uint8_t* y)
+// The colour rule (picture_format.h) in plain loops the compiler can
+// vectorise: Y of pixel i; the U or V sum of the pixel pair at i, plus a
+// bias, in 0..65535 so that 16-bit arithmetic holds it whole. A pair's U or
+// V is its sum with bias 128 + 128 x 256 shifted down by 8; a 2 x 2 block's,
+// the two rows' sums with biases of that and one less, added, plus one,
+// shifted down by 9.
+constexpr std::uint16_t kPairBias = 128 + 128 * 256;
+
+inline std::uint8_t Luma(const Chunk& c, std::int32_t i)
 {
-    for (std::int32_t i = 0; i < n; ++i)
-        y[i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
+    return static_cast<std::uint8_t>(
+        static_cast<std::uint16_t>(66 * c.red()[i] + 129 * c.green()[i] + 25 * c.blue()[i] + 128 + 16 * 256) >> 8);
+}
+
+inline std::uint16_t PairU(const Chunk& c, std::int32_t i, std::uint16_t bias)
+{
+    return static_cast<std::uint16_t>(56 * (c.blue()[i] + c.blue()[i + 1]) + bias - 19 * (c.red()[i] + c.red()[i + 1]) -
+                                      37 * (c.green()[i] + c.green()[i + 1]));
+}
+
+inline std::uint16_t PairV(const Chunk& c, std::int32_t i, std::uint16_t bias)
+{
+    return static_cast<std::uint16_t>(56 * (c.red()[i] + c.red()[i + 1]) + bias - 47 * (c.green()[i] + c.green()[i + 1]) -
+                                      9 * (c.blue()[i] + c.blue()[i + 1]));
+}
+
+inline std::uint8_t BlockChroma(std::uint16_t top, std::uint16_t bottom)
+{
+    return static_cast<std::uint8_t>((static_cast<std::uint32_t>(top) + bottom + 1) >> 9);
 }
 
 void FinishRowPlain(const FinishPlan& plan, const FinishRowArgs& row) { FinishSpanPlain(plan, row, 0, row.width); }
@@ -219,19 +274,18 @@ void FinishPairPlain(const FinishPlan& plan, const FinishPairArgs& pair)
         const std::int32_t n = width - x0 < kChunk ? width - x0 : kChunk;
         ColourChunk(plan, pair.rows[0], x0, x0 + n, top);
         ColourChunk(plan, pair.rows[1], x0, x0 + n, bottom);
-        ChunkLuma(top, n, pair.rows[0].out + x0);
-        ChunkLuma(bottom, n, pair.rows[1].out + x0);
+        std::uint8_t* const ya = pair.rows[0].out + x0;
+        std::uint8_t* const yb = pair.rows[1].out + x0;
+        for (std::int32_t i = 0; i < n; ++i)
+            ya[i] = Luma(top, i);
+        for (std::int32_t i = 0; i < n; ++i)
+            yb[i] = Luma(bottom, i);
         std::uint8_t* const u = kInterleaved ? pair.u + x0 : pair.u + x0 / 2;
         std::uint8_t* const v = kInterleaved ? pair.u + x0 + 1 : pair.v + x0 / 2;
         constexpr std::int32_t step = kInterleaved ? 2 : 1;
         for (std::int32_t k = 0; k < n / 2; ++k) {
-            const auto average = [k](const std::uint8_t* a, const std::uint8_t* b) {
-                return static_cast<std::uint32_t>(a[2 * k] + a[2 * k + 1] + b[2 * k] + b[2 * k + 1] + 2) >> 2;
-            };
-            const std::uint32_t b = average(top.blue, bottom.blue), g = average(top.green, bottom.green),
-                                r = average(top.red, bottom.red);
-            u[step * k] = ChromaUOf(b, g, r);
-            v[step * k] = ChromaVOf(b, g, r);
+            u[step * k] = BlockChroma(PairU(top, 2 * k, kPairBias), PairU(bottom, 2 * k, kPairBias - 1));
+            v[step * k] = BlockChroma(PairV(top, 2 * k, kPairBias), PairV(bottom, 2 * k, kPairBias - 1));
         }
     }
 }
@@ -240,42 +294,26 @@ void FinishPairPlain(const FinishPlan& plan, const FinishPairArgs& pair)
 
 void FinishSpanPlain(const FinishPlan& plan, const FinishRowArgs& row, std::int32_t x0, std::int32_t x1)
 {
-    std::uint8_t* const out = row.out;
-    ColourSpan(plan, row, x0, x1, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-        std::uint8_t* const p = out + 3 * static_cast<std::ptrdiff_t>(x);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-    });
+    ColourSpan(plan, row, x0, x1, PackedPixels{row.out + 3 * static_cast<std::ptrdiff_t>(x0)});
 }
 
 void FinishRow32Plain(const FinishPlan& plan, const FinishRowArgs& row)
 {
-    std::uint8_t* const out = row.out;
-    ColourSpan(plan, row, 0, row.width, [out](std::int32_t x, std::uint8_t b, std::uint8_t g, std::uint8_t r) {
-        std::uint8_t* const p = out + 4 * static_cast<std::ptrdiff_t>(x);
-        p[0] = b;
-        p[1] = g;
-        p[2] = r;
-        p[3] = 0xFF;
-    });
+    ColourSpan(plan, row, 0, row.width, OpaquePixels{row.out});
 }
 
 void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row)
 {
-    Chunk c;
+    Chunk chunk;
     for (std::int32_t x0 = 0; x0 < row.width; x0 += kChunk) {
         const std::int32_t n = row.width - x0 < kChunk ? row.width - x0 : kChunk;
-        ColourChunk(plan, row, x0, x0 + n, c);
+        ColourChunk(plan, row, x0, x0 + n, chunk);
         std::uint8_t* const out = row.out + 2 * static_cast<std::ptrdiff_t>(x0);
-        for (std::int32_t i = 0; i < n; i += 2) {
-            const std::uint32_t b = (c.blue[i] + c.blue[i + 1] + 1) >> 1;
-            const std::uint32_t g = (c.green[i] + c.green[i + 1] + 1) >> 1;
-            const std::uint32_t r = (c.red[i] + c.red[i + 1] + 1) >> 1;
-            out[2 * i] = LumaOf(c.blue[i], c.green[i], c.red[i]);
-            out[2 * i + 1] = ChromaUOf(b, g, r);
-            out[2 * i + 2] = LumaOf(c.blue[i + 1], c.green[i + 1], c.red[i + 1]);
-            out[2 * i + 3] = ChromaVOf(b, g, r);
+        for (std::int32_t k = 0; k < n / 2; ++k) {
+            out[4 * k] = Luma(chunk, 2 * k);
+            out[4 * k + 1] = static_cast<std::uint8_t>(PairU(chunk, 2 * k, kPairBias) >> 8);
+            out[4 * k + 2] = Luma(chunk, 2 * k + 1);
+            out[4 * k + 3] = static_cast<std::uint8_t>(PairV(chunk, 2 * k, kPairBias) >> 8);
         }
     }
 }

@@ -18,6 +18,28 @@ namespace {
 #include "imaging/vector_sse2.h"
 
 struct Ssse3Ops : Sse2Ops {
+    static constexpr bool kMaddUbs = true;
+
+    static Reg MaddUbs(Reg a, Reg b) { return _mm_maddubs_epi16(a, b); }
+    static Reg ReverseBytes(Reg v)
+    {
+        return _mm_shuffle_epi8(v, _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+    }
+
+    // Mirrored: the four-byte groups in reverse, bytes 0 and 2 of each
+    // swapped, the two registers trading places.
+    static void StoreYuy2(std::uint8_t* out, Reg lo, Reg hi, bool mirror)
+    {
+        if (!mirror) {
+            Store(out, lo);
+            Store(out + 16, hi);
+            return;
+        }
+        const Reg reverse = _mm_setr_epi8(14, 13, 12, 15, 10, 9, 8, 11, 6, 5, 4, 7, 2, 1, 0, 3);
+        Store(out, _mm_shuffle_epi8(hi, reverse));
+        Store(out + 16, _mm_shuffle_epi8(lo, reverse));
+    }
+
     static Reg Contrast(Reg t, Reg c)
     {
         const Reg s = _mm_sub_epi16(t, _mm_set1_epi16(128));

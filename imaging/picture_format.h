@@ -20,19 +20,23 @@
 // The colour rule (BT.601, limited range), from the blue, green and red
 // bytes B, G, R that the RGB24 picture holds for the same pixel:
 //
-//   Y = ((66 R + 129 G + 25 B + 128) >> 8) + 16              16 .. 235
-//   U = ((-38 R' - 74 G' + 112 B' + 128) >> 8) + 128         16 .. 240
-//   V = ((112 R' - 94 G' - 18 B' + 128) >> 8) + 128          16 .. 240
+//   Y = ((66 R + 129 G + 25 B + 128) >> 8) + 16                       16 .. 235
+//   U = ((-38 R' - 74 G' + 112 B' + 128) >> 8) + 128, rounded once     16 .. 240
+//   V = ((112 R' - 94 G' - 18 B' + 128) >> 8) + 128, rounded once     16 .. 240
 //
-// where >> 8 is the floor of the division by 256 (of negative sums too),
-// and R', G', B' are the block's rounded averages:
-//   4:2:2 (YUY2), the pixel pair:        R' = (R0 + R1 + 1) >> 1
-//   4:2:0 (NV12, I420), the 2 x 2 block: R' = (R00 + R01 + R10 + R11 + 2) >> 2
-// and likewise G', B'. The chroma sample therefore sits at the centre of its
-// block: between the two pixels of a pair, and for 4:2:0 also between the
-// two rows (the siting of MPEG-1 and JPEG). Blocks are taken from the
-// picture as it is shown, after both flips, starting at its top left pixel.
-// A grey pixel (R = G = B), as every pixel of the monochrome mode is, has
+// where >> is the floor of the division (of negative sums too), and R', G',
+// B' are the exact means of the chroma block, fractions kept: the block is
+// a pixel pair for 4:2:2 (YUY2) and 2 x 2 pixels for 4:2:0 (NV12, I420). In
+// whole numbers, with sums over the block's pixels:
+//   4:2:2  U = ((56 sum B - 19 sum R - 37 sum G + 128) >> 8) + 128
+//          V = ((56 sum R - 47 sum G - 9 sum B + 128) >> 8) + 128
+//   4:2:0  U = ((56 sum B - 19 sum R - 37 sum G + 256) >> 9) + 128
+//          V = ((56 sum R - 47 sum G - 9 sum B + 256) >> 9) + 128
+// The chroma sample therefore sits at the centre of its block: between the
+// two pixels of a pair, and for 4:2:0 also between the two rows (the siting
+// of MPEG-1 and JPEG). Blocks are taken from the picture as it is shown,
+// after both flips, starting at its top left pixel. A grey block (R = G = B
+// in every pixel), as every block of the monochrome mode is, has
 // U = V = 128 exactly.
 
 #include <cstdint>

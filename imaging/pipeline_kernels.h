@@ -135,22 +135,6 @@ void FinishRowYuy2Plain(const FinishPlan& plan, const FinishRowArgs& row);
 void FinishPairNv12Plain(const FinishPlan& plan, const FinishPairArgs& pair);
 void FinishPairI420Plain(const FinishPlan& plan, const FinishPairArgs& pair);
 
-// The colour rule of the YUV formats (picture_format.h), on bytes and on
-// the block averages, with the floor division written with a bias so that
-// every sum is non-negative.
-constexpr std::uint8_t LumaOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
-{
-    return static_cast<std::uint8_t>((66 * red + 129 * green + 25 * blue + 128 + 16 * 256) >> 8);
-}
-constexpr std::uint8_t ChromaUOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
-{
-    return static_cast<std::uint8_t>((112 * blue + 128 + 128 * 256 - 38 * red - 74 * green) >> 8);
-}
-constexpr std::uint8_t ChromaVOf(std::uint32_t blue, std::uint32_t green, std::uint32_t red)
-{
-    return static_cast<std::uint8_t>((112 * red + 128 + 128 * 256 - 94 * green - 18 * blue) >> 8);
-}
-
 // Each level's table (defined only where the build holds that level).
 extern const PipelineKernels kPlainKernels;
 extern const PipelineKernels kSse2Kernels;

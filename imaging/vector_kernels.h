@@ -17,8 +17,18 @@
 //   SumBytes(acc, v)    adds the bytes of v into 64-bit lanes of acc; Total(acc)
 //   Contrast(t, c)      t + sign(t - 128) x ((|t - 128| x c) >> 7), per word
 //   Table, Lookup       256-entry byte table applied to every byte
-//   And, Or, AvgU16     (AvgU16: (a + b + 1) >> 1 per unsigned word)
+//   And, Or, AvgU16     (AvgU16: (a + b + 1) >> 1 per unsigned word, exact)
 //   ReverseWords        the register's words in reverse order
+//   kMaddUbs            whether the byte multiply-adds below exist; then:
+//     Zip8Lo, Zip8Hi    the bytes of two registers interleaved, a first, in
+//                       the halves Lo8 and Hi8 take
+//     MaddUbs(a, b)     unsigned bytes of a times signed bytes of b, pairs
+//                       added into signed words
+//     ReverseBytes      the register's bytes in reverse order
+//     StoreYuy2(out, lo, hi, mirror)  2 x kBytes bytes: the words of lo and
+//                       hi in the pixel order Lo8 and Hi8 took them from;
+//                       mirrored, the four-byte groups in reverse order,
+//                       each with its bytes 0 and 2 swapped
 //   StorePixels(out, b, g, r, mirror)  3 x kBytes bytes of blue-green-red pixels,
 //                       in reverse order when mirrored
 //   StorePixels32(out, b, g, r, mirror)  4 x kBytes bytes: blue, green, red, 0xFF
@@ -312,66 +322,162 @@ struct Rgb32Walk {
     }
 };
 
-// The colour rule in 16-bit words (picture_format.h). Each sum below is
-// the rule's numerator with its bias, in 0..65535, so that the wrapping
-// word arithmetic gives it exactly and its high byte is the result.
+// The colour rule in 16-bit words (picture_format.h). Every sum below is
+// the rule's numerator plus a bias that puts it in 0..65535, so that the
+// wrapping word arithmetic gives it exactly and its high byte is the
+// result:
+//   Y    66 R + 129 G + 25 B + 128 + 16 x 256
+//   U    56 (B0 + B1) - 19 (R0 + R1) - 37 (G0 + G1) + 128 + 128 x 256, per pair
+//   V    56 (R0 + R1) - 47 (G0 + G1) - 9 (B0 + B1) + 128 + 128 x 256
+// (the pair terms within -28560..28560). A 2 x 2 block averages its two
+// rows' pair sums with AvgU16, whose extra bit keeps the sum exact; the
+// lower row's bias is one less, so that the average's rounding up cancels:
+// (S0 + b + S1 + b - 1 + 1) >> 1 = floor((S0 + S1) / 2) + b.
+//
+// With byte multiply-adds (V::kMaddUbs) a pair's sums come straight from the
+// bytes, and Y from red and blue each interleaved with green (66 R + 61 G,
+// 25 B + 68 G: each product pair stays within the signed words the
+// instruction gives). Without, the bytes are split into the words of the
+// even and of the odd pixels first.
+//
+// The constants live in memory, where an instruction can take them as its
+// operand: built in registers they crowd out the colour stage's and are
+// rebuilt inside the loops.
+struct YuvWords {
+    alignas(64) std::uint16_t lowBytes[32], highBytes[32], yBias[32], chromaBias[32], chromaBiasBelow[32];
+    alignas(64) std::uint16_t yRedGreen[32], yBlueGreen[32];      // byte multiply-add
+    alignas(64) std::uint16_t yRed[32], yGreen[32], yBlue[32];     // words
+    // U: blue, red, green; V: red, green, blue; on both bytes of a pair, or on a pair's sum.
+    alignas(64) std::uint16_t pairBytes[6][32], pairWords[6][32];
+};
+
+constexpr YuvWords MakeYuvWords()
+{
+    YuvWords w{};
+    const int factors[6] = {56, -19, -37, 56, -47, -9};
+    for (int i = 0; i < 32; ++i) {
+        w.lowBytes[i] = 0x00FF;
+        w.highBytes[i] = 0xFF00;
+        w.yBias[i] = 128 + 16 * 256;
+        w.chromaBias[i] = 128 + 128 * 256;
+        w.chromaBiasBelow[i] = 127 + 128 * 256;
+        w.yRedGreen[i] = 66 | 61 << 8;
+        w.yBlueGreen[i] = 25 | 68 << 8;
+        w.yRed[i] = 66;
+        w.yGreen[i] = 129;
+        w.yBlue[i] = 25;
+        for (int f = 0; f < 6; ++f) {
+            const auto byte = static_cast<std::uint16_t>(factors[f] & 0xFF);
+            w.pairBytes[f][i] = static_cast<std::uint16_t>(byte | byte << 8);
+            w.pairWords[f][i] = static_cast<std::uint16_t>(factors[f]);
+        }
+    }
+    return w;
+}
+
+inline constexpr YuvWords kYuvWords = MakeYuvWords();
+
+// The table is reached through a pointer the optimiser cannot see through:
+// knowing the values, it would build each constant from an immediate
+// (three instructions) every time round the loop instead.
 template <class V>
 struct YuvConstants {
     using R = typename V::Reg;
-    static R Word(int v) { return V::Set16(static_cast<std::int16_t>(static_cast<std::uint16_t>(v))); }
-    R lowBytes = Word(0x00FF), highBytes = Word(0xFF00), two = Word(2);
-    R yRed = Word(66), yGreen = Word(129), yBlue = Word(25), yBias = Word(128 + 16 * 256);
-    R uRed = Word(-38), uGreen = Word(-74), uBlue = Word(112);
-    R vRed = Word(112), vGreen = Word(-94), vBlue = Word(-18);
-    R chromaBias = Word(128 + 128 * 256);
-};
-
-// One block's channels split into the words of its even and of its odd
-// pixels: word i holds pixels 2i and 2i + 1.
-template <class V>
-struct PixelPairs {
-    using R = typename V::Reg;
-    PixelPairs(const YuvConstants<V>& k, const R (&bytes)[3])
+    YuvConstants() : w(&kYuvWords)
     {
-        for (int c = 0; c < 3; ++c) {
-            even[c] = V::And(bytes[c], k.lowBytes);
-            odd[c] = V::template Srl16<8>(bytes[c]);
-        }
+        asm("" : "+r"(w));
+        w = static_cast<const YuvWords*>(__builtin_assume_aligned(w, 64));
     }
-    R even[3], odd[3];  // blue, green, red
+    R Pair(int f) const { return V::Load(V::kMaddUbs ? w->pairBytes[f] : w->pairWords[f]); }
+    R lowBytes() const { return V::Load(w->lowBytes); }
+    R highBytes() const { return V::Load(w->highBytes); }
+    R yBias() const { return V::Load(w->yBias); }
+    R chromaBias() const { return V::Load(w->chromaBias); }
+    R chromaBiasBelow() const { return V::Load(w->chromaBiasBelow); }
+    R yRedGreen() const { return V::Load(w->yRedGreen); }
+    R yBlueGreen() const { return V::Load(w->yBlueGreen); }
+    R yRed() const { return V::Load(w->yRed); }
+    R yGreen() const { return V::Load(w->yGreen); }
+    R yBlue() const { return V::Load(w->yBlue); }
+    R uBlue() const { return Pair(0); }
+    R uRed() const { return Pair(1); }
+    R uGreen() const { return Pair(2); }
+    R vRed() const { return Pair(3); }
+    R vGreen() const { return Pair(4); }
+    R vBlue() const { return Pair(5); }
+    const YuvWords* w;
 };
-
-template <class V>
-inline typename V::Reg LumaSum(const YuvConstants<V>& k, const typename V::Reg (&bgr)[3])
-{
-    return V::Add16(V::Add16(V::Mul16(bgr[2], k.yRed), V::Mul16(bgr[1], k.yGreen)),
-                    V::Add16(V::Mul16(bgr[0], k.yBlue), k.yBias));
-}
-
-template <class V>
-inline typename V::Reg ChromaSum(const typename V::Reg (&bgr)[3], typename V::Reg blue, typename V::Reg green,
-                                 typename V::Reg red, typename V::Reg bias)
-{
-    return V::Add16(V::Add16(V::Mul16(bgr[2], red), V::Mul16(bgr[1], green)), V::Add16(V::Mul16(bgr[0], blue), bias));
-}
 
 // The high bytes of two sums as the low and high bytes of each word.
 template <class V>
 inline typename V::Reg HighBytes(const YuvConstants<V>& k, typename V::Reg low, typename V::Reg high)
 {
-    return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes));
+    return V::Or(V::template Srl16<8>(low), V::And(high, k.highBytes()));
 }
 
-// The block's Y bytes in output order. Mirrored, output pair i is the
-// source pair n / 2 - 1 - i with its two pixels swapped.
+// a ka + b kb + c kc + bias: multiply-adds of the bytes' pairs, or products
+// of words.
 template <class V>
-inline typename V::Reg LumaBytes(const YuvConstants<V>& k, const PixelPairs<V>& pairs, bool mirror)
+inline typename V::Reg Mix(typename V::Reg a, typename V::Reg ka, typename V::Reg b, typename V::Reg kb,
+                           typename V::Reg c, typename V::Reg kc, typename V::Reg bias)
 {
-    const typename V::Reg even = LumaSum<V>(k, pairs.even), odd = LumaSum<V>(k, pairs.odd);
-    return mirror ? V::ReverseWords(HighBytes<V>(k, odd, even)) : HighBytes<V>(k, even, odd);
+    if constexpr (V::kMaddUbs)
+        return V::Add16(V::Add16(V::MaddUbs(a, ka), V::MaddUbs(b, kb)), V::Add16(V::MaddUbs(c, kc), bias));
+    else
+        return V::Add16(V::Add16(V::Mul16(a, ka), V::Mul16(b, kb)), V::Add16(V::Mul16(c, kc), bias));
 }
 
-// YUY2: each pair's Y0 U and Y1 V words, interleaved.
+// One row of a block (V::kBytes pixels, source order) in YUV sums: Y of
+// every pixel, and U and V of every pair (word i: pixels 2i and 2i + 1)
+// with `chromaBias`. What a format does not use is left to the compiler to
+// drop.
+template <class V>
+struct BlockYuv {
+    using R = typename V::Reg;
+    BlockYuv(const YuvConstants<V>& k, const R (&bgr)[3], R chromaBias)
+    {
+        if constexpr (V::kMaddUbs) {
+            // Y in the order Lo8 and Hi8 take the pixels.
+            for (int half = 0; half < 2; ++half) {
+                const R redGreen = half ? V::Zip8Hi(bgr[2], bgr[1]) : V::Zip8Lo(bgr[2], bgr[1]);
+                const R blueGreen = half ? V::Zip8Hi(bgr[0], bgr[1]) : V::Zip8Lo(bgr[0], bgr[1]);
+                y[half] = V::Add16(V::Add16(V::MaddUbs(redGreen, k.yRedGreen()), V::MaddUbs(blueGreen, k.yBlueGreen())),
+                                   k.yBias());
+            }
+            u = Mix<V>(bgr[0], k.uBlue(), bgr[2], k.uRed(), bgr[1], k.uGreen(), chromaBias);
+            v = Mix<V>(bgr[2], k.vRed(), bgr[1], k.vGreen(), bgr[0], k.vBlue(), chromaBias);
+        } else {
+            // y[0]: the even pixels, y[1]: the odd ones.
+            R even[3], odd[3], sum[3];
+            for (int c = 0; c < 3; ++c) {
+                even[c] = V::And(bgr[c], k.lowBytes());
+                odd[c] = V::template Srl16<8>(bgr[c]);
+                sum[c] = V::Add16(even[c], odd[c]);
+            }
+            y[0] = Mix<V>(even[2], k.yRed(), even[1], k.yGreen(), even[0], k.yBlue(), k.yBias());
+            y[1] = Mix<V>(odd[2], k.yRed(), odd[1], k.yGreen(), odd[0], k.yBlue(), k.yBias());
+            u = Mix<V>(sum[0], k.uBlue(), sum[2], k.uRed(), sum[1], k.uGreen(), chromaBias);
+            v = Mix<V>(sum[2], k.vRed(), sum[1], k.vGreen(), sum[0], k.vBlue(), chromaBias);
+        }
+    }
+
+    // The row's Y bytes in output order. Mirrored, in reverse: in the word
+    // forms, output pair i is source pair n / 2 - 1 - i with its pixels
+    // swapped.
+    R LumaBytes(const YuvConstants<V>& k, bool mirror) const
+    {
+        if constexpr (V::kMaddUbs) {
+            const R bytes = V::PackU8(V::template Srl16<8>(y[0]), V::template Srl16<8>(y[1]));
+            return mirror ? V::ReverseBytes(bytes) : bytes;
+        } else {
+            return mirror ? V::ReverseWords(HighBytes<V>(k, y[1], y[0])) : HighBytes<V>(k, y[0], y[1]);
+        }
+    }
+
+    R y[2], u, v;
+};
+
+// YUY2: each pixel's Y with its pair's U (first pixel) or V (second).
 template <class V>
 struct Yuy2Walk {
     using Args = FinishRowArgs;
@@ -385,20 +491,25 @@ struct Yuy2Walk {
         ForEachBlock<V>(row.width, row.mirror, [&](std::int32_t x, std::int32_t source) {
             R bytes[3];
             ColourBlock<V>(colour, row, source, bytes);
-            const PixelPairs<V> pairs(k, bytes);
-            R average[3];
-            for (int c = 0; c < 3; ++c)
-                average[c] = V::AvgU16(pairs.even[c], pairs.odd[c]);
-            const R u = ChromaSum<V>(average, k.uBlue, k.uGreen, k.uRed, k.chromaBias);
-            const R v = ChromaSum<V>(average, k.vBlue, k.vGreen, k.vRed, k.chromaBias);
-            const R even = LumaSum<V>(k, pairs.even), odd = LumaSum<V>(k, pairs.odd);
-            R first = HighBytes<V>(k, row.mirror ? odd : even, u);
-            R second = HighBytes<V>(k, row.mirror ? even : odd, v);
-            if (row.mirror) {
-                first = V::ReverseWords(first);
-                second = V::ReverseWords(second);
+            const BlockYuv<V> yuv(k, bytes, k.chromaBias());
+            std::uint8_t* out = row.out + 2 * static_cast<std::ptrdiff_t>(x);
+            if constexpr (V::kMaddUbs) {
+                // Each pixel's word: its Y, then its pair's U or V, in the
+                // order of the Y words.
+                const R u = V::And(yuv.u, k.highBytes()), v = V::And(yuv.v, k.highBytes());
+                V::StoreYuy2(out, V::Or(V::template Srl16<8>(yuv.y[0]), V::Lo16(u, v)),
+                             V::Or(V::template Srl16<8>(yuv.y[1]), V::Hi16(u, v)), row.mirror);
+            } else {
+                // Each pair's Y0 U and Y1 V words; mirrored, the pairs in
+                // reverse with their pixels swapped.
+                R first = HighBytes<V>(k, yuv.y[row.mirror ? 1 : 0], yuv.u);
+                R second = HighBytes<V>(k, yuv.y[row.mirror ? 0 : 1], yuv.v);
+                if (row.mirror) {
+                    first = V::ReverseWords(first);
+                    second = V::ReverseWords(second);
+                }
+                V::StoreWordPairs(out, first, second);
             }
-            V::StoreWordPairs(row.out + 2 * static_cast<std::ptrdiff_t>(x), first, second);
         });
     }
 };
@@ -423,22 +534,14 @@ struct PairWalk {
         const YuvConstants<V> k;
         const bool mirror = pair.rows[0].mirror;
         ForEachBlock<V>(pair.rows[0].width, mirror, [&](std::int32_t x, std::int32_t source) {
-            R sum[3];
-            for (int i = 0; i < 2; ++i) {
-                R bytes[3];
-                ColourBlock<V>(colour, pair.rows[i], source, bytes);
-                const PixelPairs<V> pairs(k, bytes);
-                V::Store(pair.rows[i].out + x, LumaBytes<V>(k, pairs, mirror));
-                for (int c = 0; c < 3; ++c) {
-                    const R two = V::Add16(pairs.even[c], pairs.odd[c]);
-                    sum[c] = i == 0 ? two : V::Add16(sum[c], two);
-                }
-            }
-            R average[3];
-            for (int c = 0; c < 3; ++c)
-                average[c] = V::template Srl16<2>(V::Add16(sum[c], k.two));
-            const R u = ChromaSum<V>(average, k.uBlue, k.uGreen, k.uRed, k.chromaBias);
-            const R v = ChromaSum<V>(average, k.vBlue, k.vGreen, k.vRed, k.chromaBias);
+            R bytes[3];
+            ColourBlock<V>(colour, pair.rows[0], source, bytes);
+            const BlockYuv<V> top(k, bytes, k.chromaBias());
+            V::Store(pair.rows[0].out + x, top.LumaBytes(k, mirror));
+            ColourBlock<V>(colour, pair.rows[1], source, bytes);
+            const BlockYuv<V> bottom(k, bytes, k.chromaBiasBelow());
+            V::Store(pair.rows[1].out + x, bottom.LumaBytes(k, mirror));
+            const R u = V::AvgU16(top.u, bottom.u), v = V::AvgU16(top.v, bottom.v);
             if constexpr (kInterleaved) {
                 const R uv = HighBytes<V>(k, u, v);
                 V::Store(pair.u + x, mirror ? V::ReverseWords(uv) : uv);
@@ -453,6 +556,16 @@ struct PairWalk {
         });
     }
 };
+
+// One colour stage through the walk of a format, in a function of its own:
+// the colour stage's constants are this function's, which keeps the
+// compiler's register choices for each pair apart from the others'.
+template <class V, class Walk, class Colour>
+[[gnu::noinline]] void RunWalk(const FinishPlan& plan, const typename Walk::Args& args)
+{
+    const Colour colour(plan);
+    Walk::Run(args, colour);
+}
 
 // The colour stage the plan asks for, through the walk of a format; the
 // plain form where the vector forms cannot compute the tables or the row is
@@ -469,17 +582,17 @@ void FinishWith(const FinishPlan& plan, const typename Walk::Args& args)
     const bool contrast = plan.toneIsContrast && V::kPreferContrast;
     switch (plan.stage) {
     case ColourStage::Mono:
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::Mono, true>(plan))
-                        : Walk::Run(args, WordsColour<V, Finish::Mono, false>(plan));
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::Mono, true>>(plan, args)
+                        : RunWalk<V, Walk, WordsColour<V, Finish::Mono, false>>(plan, args);
     case ColourStage::WhiteBalanceOnly:
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::WhiteBalance, true>(plan))
-                        : Walk::Run(args, TablesColour<V>(plan));
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::WhiteBalance, true>>(plan, args)
+                        : RunWalk<V, Walk, TablesColour<V>>(plan, args);
     case ColourStage::WhiteBalanceMatrix:
         if (plan.narrowMatrix)
-            return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, true>(plan))
-                            : Walk::Run(args, WordsColour<V, Finish::MatrixNarrow, false>(plan));
-        return contrast ? Walk::Run(args, WordsColour<V, Finish::MatrixWide, true>(plan))
-                        : Walk::Run(args, WordsColour<V, Finish::MatrixWide, false>(plan));
+            return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::MatrixNarrow, true>>(plan, args)
+                            : RunWalk<V, Walk, WordsColour<V, Finish::MatrixNarrow, false>>(plan, args);
+        return contrast ? RunWalk<V, Walk, WordsColour<V, Finish::MatrixWide, true>>(plan, args)
+                        : RunWalk<V, Walk, WordsColour<V, Finish::MatrixWide, false>>(plan, args);
     }
 }
 

@@ -8,6 +8,8 @@ struct Sse2Ops {
     // Without byte shuffles a table look-up goes byte by byte, so the tone
     // ramp is computed instead wherever the tone table is one.
     static constexpr bool kPreferContrast = true;
+    // No byte multiply-adds: the YUV sums go through words.
+    static constexpr bool kMaddUbs = false;
 
     static Reg Load(const void* p) { return _mm_loadu_si128(static_cast<const Reg*>(p)); }
     static void Store(void* p, Reg v) { _mm_storeu_si128(static_cast<Reg*>(p), v); }
@@ -18,6 +20,8 @@ struct Sse2Ops {
     static Reg Lo8(Reg v) { return _mm_unpacklo_epi8(v, _mm_setzero_si128()); }
     static Reg Hi8(Reg v) { return _mm_unpackhi_epi8(v, _mm_setzero_si128()); }
     static Reg PackU8(Reg lo, Reg hi) { return _mm_packus_epi16(lo, hi); }
+    static Reg Zip8Lo(Reg a, Reg b) { return _mm_unpacklo_epi8(a, b); }
+    static Reg Zip8Hi(Reg a, Reg b) { return _mm_unpackhi_epi8(a, b); }
     static Reg Lo16(Reg a, Reg b) { return _mm_unpacklo_epi16(a, b); }
     static Reg Hi16(Reg a, Reg b) { return _mm_unpackhi_epi16(a, b); }
     static Reg PackS16(Reg lo, Reg hi) { return _mm_packs_epi32(lo, hi); }

@@ -190,34 +190,49 @@ TEST_F(ColourRule, UniformColoursGiveTheirYuvInEveryByteOfEveryFormat)
     }
 }
 
-// One red pixel at the top left of the shown picture, the rest black: its
-// pair's chroma in YUY2 (R' = (255 + 0 + 1) >> 1 = 128) and its block's in
-// 4:2:0 (R' = (255 + 2) >> 2 = 64); every other block black. Flipped and
-// mirrored planes put the same pixel at the top left.
+// One coloured pixel at the top left of the shown picture, the rest black:
+// its pair's chroma in YUY2 and its block's in 4:2:0, from the exact mean
+// red (a half or a quarter of the pixel's), every other block black.
+// Flipped and mirrored planes put the same pixel at the top left.
+struct CornerPixel {
+    int red;
+    int y;
+    int pairU, pairV;    // ((-19 R + 128) >> 8) + 128, ((56 R + 128) >> 8) + 128
+    int blockU, blockV;  // ((-19 R + 256) >> 9) + 128, ((56 R + 256) >> 9) + 128
+};
+
+const CornerPixel kCorners[] = {
+    {255, 82, 109, 184, 119, 156},
+    // The pair's mean red, 16.5, rounded first would give U 125.
+    {33, 25, 126, 135, 127, 132},
+};
+
 TEST_F(ColourRule, ChromaComesFromThePairOrBlockAtTheTopLeftOfTheShownPicture)
 {
-    for (int flips = 0; flips < 4; ++flips) {
-        const bool reverse = flips & 1, mirror = flips & 2;
-        Bytes planes = Uniform(0, 0, 0);
-        const int row = reverse ? kH - 1 : 0, column = mirror ? kW - 1 : 0;
-        planes[(row * 3 + 2) * kW + column] = 255;
+    for (const CornerPixel& c : kCorners)
+        for (int flips = 0; flips < 4; ++flips) {
+            const bool reverse = flips & 1, mirror = flips & 2;
+            Bytes planes = Uniform(0, 0, 0);
+            const int row = reverse ? kH - 1 : 0, column = mirror ? kW - 1 : 0;
+            planes[(row * 3 + 2) * kW + column] = static_cast<std::uint8_t>(c.red);
+            const std::string name = "red " + std::to_string(c.red) + " flips " + std::to_string(flips);
 
-        const Bytes yuy2 = Finish(PictureFormat::Yuy2, planes, reverse, mirror);
-        EXPECT_EQ((std::vector<int>{yuy2[0], yuy2[1], yuy2[2], yuy2[3], yuy2[4], yuy2[5]}),
-                  (std::vector<int>{82, 109, 16, 184, 16, 128}))
-            << "flips " << flips << ": U = ((-38 x 128 + 128) >> 8) + 128, V = ((112 x 128 + 128) >> 8) + 128";
-        EXPECT_EQ(yuy2[2 * kW + 1], 128) << "the second row's first pair is black";
+            const Bytes yuy2 = Finish(PictureFormat::Yuy2, planes, reverse, mirror);
+            EXPECT_EQ((std::vector<int>{yuy2[0], yuy2[1], yuy2[2], yuy2[3], yuy2[4], yuy2[5]}),
+                      (std::vector<int>{c.y, c.pairU, 16, c.pairV, 16, 128}))
+                << name;
+            EXPECT_EQ(yuy2[2 * kW + 1], 128) << name << ": the second row's first pair is black";
 
-        const Bytes nv12 = Finish(PictureFormat::Nv12, planes, reverse, mirror);
-        const std::size_t luma = kW * kH;
-        EXPECT_EQ((std::vector<int>{nv12[0], nv12[1], nv12[kW], nv12[luma], nv12[luma + 1], nv12[luma + 2]}),
-                  (std::vector<int>{82, 16, 16, 119, 156, 128}))
-            << "flips " << flips << ": U = ((-38 x 64 + 128) >> 8) + 128, V = ((112 x 64 + 128) >> 8) + 128";
-        const Bytes i420 = Finish(PictureFormat::I420, planes, reverse, mirror);
-        EXPECT_EQ((std::vector<int>{i420[luma], i420[luma + 1], i420[luma + luma / 4], i420[luma + luma / 4 + 1]}),
-                  (std::vector<int>{119, 128, 156, 128}))
-            << "flips " << flips;
-    }
+            const Bytes nv12 = Finish(PictureFormat::Nv12, planes, reverse, mirror);
+            const std::size_t luma = kW * kH;
+            EXPECT_EQ((std::vector<int>{nv12[0], nv12[1], nv12[kW], nv12[luma], nv12[luma + 1], nv12[luma + 2]}),
+                      (std::vector<int>{c.y, 16, 16, c.blockU, c.blockV, 128}))
+                << name;
+            const Bytes i420 = Finish(PictureFormat::I420, planes, reverse, mirror);
+            EXPECT_EQ((std::vector<int>{i420[luma], i420[luma + 1], i420[luma + luma / 4], i420[luma + luma / 4 + 1]}),
+                      (std::vector<int>{c.blockU, 128, c.blockV, 128}))
+                << name;
+        }
 }
 
 // ---- The pipeline's refusals ---------------------------------------------------

@@ -323,15 +323,24 @@ inline Bytes Frame(Bytes raw, int w, int h, CameraSettings& s, const DefectTable
 // ---- Picture formats, from their documented layouts and colour rule ------
 
 // BT.601, limited range, on whole numbers; >> is the floor of the division,
-// negative sums included.
+// negative sums included. The chroma is that of the exact mean of `count`
+// pixels (2 or 4) whose channel sums are given, rounded once.
 inline std::uint8_t LumaRule(int b, int g, int r) { return static_cast<std::uint8_t>(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
-inline std::uint8_t URule(int b, int g, int r) { return static_cast<std::uint8_t>(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
-inline std::uint8_t VRule(int b, int g, int r) { return static_cast<std::uint8_t>(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+inline std::uint8_t URule(int sumB, int sumG, int sumR, int count)
+{
+    const int shift = count == 2 ? 9 : 10;
+    return static_cast<std::uint8_t>(((112 * sumB - 38 * sumR - 74 * sumG + 128 * count) >> shift) + 128);
+}
+inline std::uint8_t VRule(int sumB, int sumG, int sumR, int count)
+{
+    const int shift = count == 2 ? 9 : 10;
+    return static_cast<std::uint8_t>(((112 * sumR - 94 * sumG - 18 * sumB + 128 * count) >> shift) + 128);
+}
 
 // An RGB24 picture (bottom-up, blue-green-red, rows packed) in `format`:
 // RGB32 adds 0xFF to each pixel; the YUV formats are top-down, their chroma
-// from the rounded average of each pair (YUY2) or 2 x 2 block (NV12, I420)
-// of the picture as shown.
+// from the mean of each pair (YUY2) or 2 x 2 block (NV12, I420) of the
+// picture as shown.
 inline Bytes Convert(const Bytes& rgb, int w, int h, PictureFormat format)
 {
     // Channel c of the pixel at column x of the shown row `top` (0: top).
@@ -353,14 +362,14 @@ inline Bytes Convert(const Bytes& rgb, int w, int h, PictureFormat format)
         out.resize(pixels * 2);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; x += 2) {
-                int mean[3];
+                int sum[3];
                 for (int c = 0; c < 3; ++c)
-                    mean[c] = (shown(y, x, c) + shown(y, x + 1, c) + 1) >> 1;
+                    sum[c] = shown(y, x, c) + shown(y, x + 1, c);
                 std::uint8_t* p = &out[(static_cast<size_t>(y) * w + x) * 2];
                 p[0] = LumaRule(shown(y, x, 0), shown(y, x, 1), shown(y, x, 2));
-                p[1] = URule(mean[0], mean[1], mean[2]);
+                p[1] = URule(sum[0], sum[1], sum[2], 2);
                 p[2] = LumaRule(shown(y, x + 1, 0), shown(y, x + 1, 1), shown(y, x + 1, 2));
-                p[3] = VRule(mean[0], mean[1], mean[2]);
+                p[3] = VRule(sum[0], sum[1], sum[2], 2);
             }
         return out;
     case PictureFormat::Nv12:
@@ -371,10 +380,10 @@ inline Bytes Convert(const Bytes& rgb, int w, int h, PictureFormat format)
                 out[static_cast<size_t>(y) * w + x] = LumaRule(shown(y, x, 0), shown(y, x, 1), shown(y, x, 2));
         for (int y = 0; y < h; y += 2)
             for (int x = 0; x < w; x += 2) {
-                int mean[3];
+                int sum[3];
                 for (int c = 0; c < 3; ++c)
-                    mean[c] = (shown(y, x, c) + shown(y, x + 1, c) + shown(y + 1, x, c) + shown(y + 1, x + 1, c) + 2) >> 2;
-                const std::uint8_t u = URule(mean[0], mean[1], mean[2]), v = VRule(mean[0], mean[1], mean[2]);
+                    sum[c] = shown(y, x, c) + shown(y, x + 1, c) + shown(y + 1, x, c) + shown(y + 1, x + 1, c);
+                const std::uint8_t u = URule(sum[0], sum[1], sum[2], 4), v = VRule(sum[0], sum[1], sum[2], 4);
                 const size_t row = static_cast<size_t>(y / 2), column = static_cast<size_t>(x / 2);
                 if (format == PictureFormat::Nv12) {
                     out[pixels + row * w + 2 * column] = u;

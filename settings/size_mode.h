@@ -1,7 +1,7 @@
 #pragma once
 // The three picture sizes the camera delivers. The index is the stored
-// setting "eKV20XSize"; every size is RGB24 on output and 8-bit Bayer raw on
-// the wire.
+// setting "eKV20XSize"; every size is 8-bit Bayer raw on the wire and any of
+// the output formats (imaging/picture_format.h) on output.
 
 #include <cstdint>
 

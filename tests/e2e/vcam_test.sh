@@ -53,7 +53,7 @@ for bad in "none" "bogus" "register extra"; do
 done
 code=$(vcam help --help)
 expect "--help exits 0 (got $code)" test "$code" -eq 0
-for line in "0  done" "2  bad command line" "3  this system has no virtual cameras" "4  administrator rights" \
+for line in "0  done" "2  bad command line" "3  this system has no virtual cameras" "4  access denied" \
             "5  the system refused" "6  status: supported, but" "7  register: the media source is not registered"; do
   expect "--help lists exit code '${line%%  *}'" grep -q -- "$line" "$work/help.out"
 done

@@ -34,7 +34,7 @@ enum ExitCode {
     kOk = 0,
     kUsage = 2,
     kNotSupported = 3,
-    kNeedsAdministrator = 4,
+    kAccessDenied = 4,
     kRefused = 5,
     kNotPublished = 6,
     kSourceNotRegistered = 7,
@@ -53,7 +53,8 @@ void Usage()
         "  0  done (status: published)\n"
         "  2  bad command line\n"
         "  3  this system has no virtual cameras (before Windows 11, Wine): nothing was changed\n"
-        "  4  administrator rights are needed: nothing was changed\n"
+        "  4  access denied (administrator rights needed, or camera access is off in the privacy\n"
+        "     settings): nothing was changed\n"
         "  5  the system refused the request (its error code is printed)\n"
         "  6  status: supported, but the camera is not published\n"
         "  7  register: the media source is not registered for all users (regsvr32 KV20X.ax as\n"
@@ -130,9 +131,11 @@ int NotSupported(const char* command, const std::string& why)
 int Refused(const char* command, const char* what, HRESULT hr)
 {
     if (hr == E_ACCESSDENIED) {
-        std::fprintf(stderr, "kv20x-vcam: %s: %s needs administrator rights (0x%08lx): nothing was changed.\n",
+        std::fprintf(stderr,
+                     "kv20x-vcam: %s: %s was refused access (0x%08lx): run it as administrator, and check that "
+                     "camera access is allowed in the privacy settings; nothing was changed.\n",
                      command, what, static_cast<unsigned long>(hr));
-        return kNeedsAdministrator;
+        return kAccessDenied;
     }
     std::fprintf(stderr, "kv20x-vcam: %s: the system refused %s (0x%08lx).\n", command, what,
                  static_cast<unsigned long>(hr));
@@ -289,7 +292,7 @@ int main(int argc, char** argv)
         BOOL supported = FALSE;
         const HRESULT hr = api.isSupported(kv20x::MFVirtualCameraType_SoftwareCameraSource, &supported);
         if (FAILED(hr))
-            return Refused(command.c_str(), "the question whether software cameras are supported", hr);
+            return Refused(command.c_str(), "asking whether software cameras are supported", hr);
         if (!supported)
             return NotSupported(command.c_str(), "the system does not support software camera sources");
     }

@@ -4,7 +4,7 @@
 // `kv20x-vcam --help` for the commands and exit codes.
 //
 // MFCreateVirtualCamera exists from Windows 11 on, in mfsensorgroup.dll; the
-// tool loads it by name, so it starts everywhere and says clearly where the
+// tool loads it (and Media Foundation) by name, so it starts everywhere and says clearly where the
 // function is missing (Windows 10, Wine) before it touches anything.
 // Single-threaded.
 
